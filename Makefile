@@ -1,0 +1,30 @@
+# The project's interface. `make test` is what CI runs.
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test demo clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+build: deps
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMO_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build/release -j$(JOBS)
+
+# Debug build with AddressSanitizer + UBSan and -Werror, then every test inside
+# a private D-Bus session with its own unlocked keyring.
+test: deps
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON -DVELMO_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build/test -j$(JOBS)
+	bash scripts/run-tests build/test
+
+demo: build
+	@echo "make demo: the application does not exist yet; build it with 'make build'."
+
+clean:
+	rm -rf build
+
+format:
+	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
