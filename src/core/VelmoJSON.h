@@ -2,7 +2,7 @@
 
 #include "Timestamp.h"
 
-#include <nlohmann/json_fwd.hpp>
+#include <nlohmann/json.hpp>
 
 #include <exception>
 #include <optional>

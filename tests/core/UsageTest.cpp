@@ -1,1 +1,163 @@
+#include "Usage.h"
+
 #include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace std::chrono;
+
+namespace {
+
+UsageSummary decode(const std::string& json)
+{
+    return VelmoJSON::decode<UsageSummary>(json);
+}
+
+Timestamp epoch(double secs)
+{
+    return Timestamp {} + duration_cast<Timestamp::duration>(duration<double>(secs));
+}
+
+TEST(UsageSummary, EmptyBodyGetsEveryDefault)
+{
+    const UsageSummary s = decode("{}");
+    EXPECT_EQ(s.scope, "key");
+    EXPECT_EQ(s.currency, "USD");
+    EXPECT_EQ(s.startTime, Timestamp {});
+    EXPECT_EQ(s.endTime, Timestamp {});
+    EXPECT_EQ(s.bucketWidth, "1d");
+    EXPECT_EQ(s.totals, UsageMetrics::zero);
+    EXPECT_TRUE(s.buckets.empty());
+    EXPECT_EQ(s.days(), 1);
+    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD::zero);
+}
+
+TEST(UsageSummary, DaysRoundHalvesAwayFromZeroAndAreAtLeastOne)
+{
+    const UsageSummary week = decode(
+        R"({"start_time":1700000000,"end_time":1700604800,"totals":{"charged_micros_usd":7000006}})");
+    EXPECT_EQ(week.days(), 7);
+    EXPECT_EQ(week.dailyAverageCharged(), MicrosUSD(1'000'000));
+
+    UsageSummary s;
+    s.startTime = epoch(1'700'000'000);
+    const std::pair<double, std::int64_t> cases[] = {
+        { 3.5 * 86'400, 4 }, { 3.49 * 86'400, 3 }, { 0, 1 }, { -10 * 86'400, 1 }, { 0.5 * 86'400, 1 },
+        { 1.5 * 86'400, 2 }, { 30 * 86'400, 30 },
+    };
+    for (const auto& [length, days] : cases) {
+        s.endTime = s.startTime + duration_cast<Timestamp::duration>(duration<double>(length));
+        EXPECT_EQ(s.days(), days) << length;
+    }
+    // The extreme instants do not overflow the length.
+    s.startTime = Timestamp::min();
+    s.endTime = Timestamp::max();
+    EXPECT_GT(s.days(), 200'000);
+}
+
+TEST(UsageSummary, DailyAverageTruncatesTowardZero)
+{
+    UsageSummary s;
+    s.endTime = s.startTime + hours(24 * 3);
+    s.totals.charged = MicrosUSD(-10);
+    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(-3));
+    s.totals.charged = MicrosUSD(std::numeric_limits<std::int64_t>::min());
+    s.endTime = s.startTime;
+    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(std::numeric_limits<std::int64_t>::min()));
+}
+
+TEST(UsageBucket, TimesAreRequiredAndMetricsDefaultToZero)
+{
+    EXPECT_THROW(decode(R"({"buckets":[{"end_time":1700086400}]})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"buckets":[{"start_time":null,"end_time":1700086400}]})"), VelmoJSON::DecodingError);
+    const UsageSummary s = decode(R"({"buckets":[{"start_time":1700000000,"end_time":1700086400}]})");
+    ASSERT_EQ(s.buckets.size(), 1u);
+    EXPECT_EQ(s.buckets[0].startTime, epoch(1'700'000'000));
+    EXPECT_EQ(s.buckets[0].metrics, UsageMetrics::zero);
+}
+
+TEST(UsageBucket, OneBadBucketFailsTheWholeResponseAndSaysWhich)
+{
+    try {
+        decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})");
+        FAIL();
+    } catch (const VelmoJSON::DecodingError& error) {
+        EXPECT_EQ(error.path(), "buckets[1].requests");
+    }
+    EXPECT_THROW(decode(R"({"buckets":{}})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"buckets":[7]})"), VelmoJSON::DecodingError);
+}
+
+TEST(UsageMetrics, CountersAreExactIntegersWhileAmountsFollowTheMoneyRules)
+{
+    EXPECT_THROW(decode(R"({"totals":{"requests":"12"}})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"totals":{"input_tokens":1.5}})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"totals":{"output_tokens":9223372036854775808}})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"totals":{"requests":true}})"), VelmoJSON::DecodingError);
+    EXPECT_EQ(decode(R"({"totals":{"requests":12.0}})").totals.requests, 12);
+    EXPECT_EQ(decode(R"({"totals":{"charged_micros_usd":"12"}})").totals.charged, MicrosUSD(12));
+    EXPECT_EQ(decode(R"({"totals":{"usage_value_micros_usd":2.5}})").totals.usageValue, MicrosUSD(3));
+}
+
+TEST(UsageSummary, EpochTimesAcceptWholeFloatsOnly)
+{
+    EXPECT_EQ(decode(R"({"start_time":1700000000.0})").startTime, epoch(1'700'000'000));
+    EXPECT_THROW(decode(R"({"start_time":1700000000.5})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"start_time":"1700000000"})"), VelmoJSON::DecodingError);
+    // Beyond the clock's range there is no instant: a clear failure, not a wrap.
+    EXPECT_THROW(decode(R"({"end_time":9000000000000000000})"), VelmoJSON::DecodingError);
+}
+
+TEST(UsageMetrics, DerivedSumsAndRates)
+{
+    UsageMetrics m;
+    m.inputTokens = 100;
+    m.outputTokens = 50;
+    m.cacheReadTokens = 7;
+    m.cacheWriteTokens = 3;
+    EXPECT_EQ(m.totalTokens(), 150);
+    EXPECT_EQ(m.cacheTokens(), 10);
+    m.requests = 0;
+    m.failedRequests = 5;
+    EXPECT_EQ(m.failureRate(), 0.0);
+    m.requests = 8;
+    m.failedRequests = 2;
+    EXPECT_DOUBLE_EQ(m.failureRate(), 0.25);
+    m.inputTokens = std::numeric_limits<std::int64_t>::max();
+    m.cacheReadTokens = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(m.totalTokens(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(m.cacheTokens(), std::numeric_limits<std::int64_t>::max());
+}
+
+TEST(UsageScope, BuiltFromItsExactTexts)
+{
+    EXPECT_EQ(usageScopeFromText("key"), UsageScope::key);
+    EXPECT_EQ(usageScopeFromText("account"), UsageScope::account);
+    EXPECT_EQ(usageScopeFromText("Account"), std::nullopt);
+    EXPECT_EQ(usageScopeFromText(""), std::nullopt);
+    EXPECT_EQ(usageScopeText(UsageScope::account), "account");
+    EXPECT_EQ(usageScopeText(UsageScope::key), "key");
+}
+
+TEST(UsageSummary, EncodesEveryKeyWithEpochSecondsTruncated)
+{
+    UsageSummary s;
+    s.startTime = epoch(1'700'000'000.9);
+    s.endTime = epoch(1'700'086'400);
+    s.buckets.push_back({ epoch(1'700'000'000.9), epoch(1'700'086'400), { .requests = 3, .charged = MicrosUSD(5) } });
+    const std::string json = VelmoJSON::encode(s);
+    EXPECT_EQ(json,
+        R"({"bucket_width":"1d","buckets":[{"cache_read_tokens":0,"cache_write_tokens":0,"charged_micros_usd":5,)"
+        R"("end_time":1700086400,"failed_requests":0,"input_tokens":0,"output_tokens":0,"requests":3,)"
+        R"("start_time":1700000000,"usage_value_micros_usd":0}],"currency":"USD","end_time":1700086400,)"
+        R"("scope":"key","start_time":1700000000,"totals":{"cache_read_tokens":0,"cache_write_tokens":0,)"
+        R"("charged_micros_usd":0,"failed_requests":0,"input_tokens":0,"output_tokens":0,"requests":0,)"
+        R"("usage_value_micros_usd":0}})");
+    UsageSummary back = decode(json);
+    EXPECT_EQ(back.startTime, epoch(1'700'000'000));
+    EXPECT_EQ(back.buckets.at(0).metrics, s.buckets[0].metrics);
+    // An empty bucket list is still written.
+    EXPECT_NE(VelmoJSON::encode(UsageSummary {}).find(R"("buckets":[])"), std::string::npos);
+}
+
+} // namespace
