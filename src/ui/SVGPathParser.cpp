@@ -111,13 +111,25 @@ bool isUsable(QPointF p)
 int arity(char command)
 {
     switch (command) {
-    case 'M': case 'm': case 'L': case 'l': case 'T': case 't':
+    case 'M':
+    case 'm':
+    case 'L':
+    case 'l':
+    case 'T':
+    case 't':
         return 2;
-    case 'H': case 'h': case 'V': case 'v':
+    case 'H':
+    case 'h':
+    case 'V':
+    case 'v':
         return 1;
-    case 'S': case 's': case 'Q': case 'q':
+    case 'S':
+    case 's':
+    case 'Q':
+    case 'q':
         return 4;
-    case 'C': case 'c':
+    case 'C':
+    case 'c':
         return 6;
     default:
         return 0;
@@ -148,7 +160,8 @@ public:
         const auto point = [&](int k) { return origin + QPointF(a[k], a[k + 1]); };
 
         switch (command) {
-        case 'M': case 'm': {
+        case 'M':
+        case 'm': {
             const QPointF p = point(0);
             if (!isUsable(p))
                 return false;
@@ -159,21 +172,28 @@ public:
             m_lastQuad.reset();
             return true;
         }
-        case 'L': case 'l':
+        case 'L':
+        case 'l':
             return lineTo(point(0));
-        case 'H': case 'h':
+        case 'H':
+        case 'h':
             return lineTo(QPointF(origin.x() + a[0], m_current.y()));
-        case 'V': case 'v':
+        case 'V':
+        case 'v':
             return lineTo(QPointF(m_current.x(), origin.y() + a[0]));
-        case 'C': case 'c':
+        case 'C':
+        case 'c':
             return cubicTo(point(0), point(2), point(4));
-        case 'S': case 's': {
+        case 'S':
+        case 's': {
             const QPointF c1 = m_lastCubic ? 2 * m_current - *m_lastCubic : m_current;
             return cubicTo(c1, point(0), point(2));
         }
-        case 'Q': case 'q':
+        case 'Q':
+        case 'q':
             return quadTo(point(0), point(2));
-        case 'T': case 't': {
+        case 'T':
+        case 't': {
             const QPointF c = m_lastQuad ? 2 * m_current - *m_lastQuad : m_current;
             return quadTo(c, point(0));
         }

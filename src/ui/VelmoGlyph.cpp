@@ -83,7 +83,8 @@ const QPainterPath& path()
 {
     static const QPainterPath parsed = [] {
         const QByteArray data = pathData();
-        return SVGPathParser::parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        return SVGPathParser::parse(
+            std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     }();
     return parsed;
 }

@@ -15,7 +15,8 @@ TEST(CommandLine, RenderIconNeedsExactlyTheFlagAndOneFolder)
 {
     EXPECT_EQ(parse({ "velmo-usage", "--render-icon", "out/icons" }),
         (CommandLine { CommandLine::Mode::renderIcon, "out/icons" }));
-    EXPECT_EQ(parse({ "velmo-usage", "--render-icon", "" }), (CommandLine { CommandLine::Mode::renderIcon, "" }));
+    EXPECT_EQ(
+        parse({ "velmo-usage", "--render-icon", "" }), (CommandLine { CommandLine::Mode::renderIcon, "" }));
 }
 
 TEST(CommandLine, AnythingElseRunsTheApplication)

@@ -50,7 +50,8 @@ std::vector<std::string> steps(const QPainterPath& path)
             break;
         case QPainterPath::CurveToElement:
             if (i + 2 < path.elementCount()) {
-                out.push_back("C " + point(e) + " " + point(path.elementAt(i + 1)) + " " + point(path.elementAt(i + 2)));
+                out.push_back("C " + point(e) + " " + point(path.elementAt(i + 1)) + " "
+                    + point(path.elementAt(i + 2)));
                 i += 2;
             }
             break;
@@ -82,8 +83,8 @@ using Steps = std::vector<std::string>;
 TEST(SVGPathParserTokenize, SplitsCommandsSignsDecimalPointsAndExponents)
 {
     EXPECT_EQ(SVGPathParser::tokenize("M10-20L.5.5,1e-3 2E2z"),
-        (std::vector<Token> { cmd('M'), num(10), num(-20), cmd('L'), num(0.5), num(0.5), num(0.001), num(200),
-            cmd('z') }));
+        (std::vector<Token> {
+            cmd('M'), num(10), num(-20), cmd('L'), num(0.5), num(0.5), num(0.001), num(200), cmd('z') }));
     EXPECT_EQ(SVGPathParser::tokenize("1-2 1e-5 1E+2 +3 -.5-.5"),
         (std::vector<Token> { num(1), num(-2), num(1e-5), num(100), num(3), num(-0.5), num(-0.5) }));
     // A second decimal point starts a new number, unless an exponent came first
@@ -123,7 +124,8 @@ TEST(SVGPathParserTokenize, NoInfinityNorNaNEverBecomesANumber)
     const std::string hugeByExponent = "0." + std::string(400, '0') + "1e800";
     const std::string tinyByExponent = "1" + std::string(400, '0') + "e-800";
     EXPECT_EQ(SVGPathParser::tokenize(hugeInteger + " 1 " + hugeByExponent), (std::vector<Token> { num(1) }));
-    EXPECT_EQ(SVGPathParser::tokenize(tinyFraction + " " + tinyByExponent), (std::vector<Token> { num(0), num(0) }));
+    EXPECT_EQ(SVGPathParser::tokenize(tinyFraction + " " + tinyByExponent),
+        (std::vector<Token> { num(0), num(0) }));
 }
 
 // --- interpreting ----------------------------------------------------------
@@ -221,7 +223,8 @@ TEST(SVGPathParserBadInput, CoordinatesBeyondQtsRangeEndThePath)
     EXPECT_EQ(steps("M0 0 l 9e127 0 l 9e127 0 L 1 1"), (Steps { "M 0 0", "L 9e+127 0" }));
     EXPECT_TRUE(SVGPathParser::parse("M 1e300 0 L 1 1").isEmpty());
     // The reflected control point 2 x 5e127 + 5e127 is out of range.
-    EXPECT_EQ(steps("M0 0 C 0 0 -5e127 0 5e127 0 S 1 1 1 1"), (Steps { "M 0 0", "C 0 0 -5e+127 0 5e+127 0" }));
+    EXPECT_EQ(
+        steps("M0 0 C 0 0 -5e127 0 5e127 0 S 1 1 1 1"), (Steps { "M 0 0", "C 0 0 -5e+127 0 5e+127 0" }));
 }
 
 TEST(SVGPathParserBadInput, MegabytesOfDataParseInOnePass)
@@ -261,7 +264,8 @@ TEST(SVGPathParserBadInput, RandomTextNeverYieldsAnUnusableCoordinate)
         const QPainterPath path = SVGPathParser::parse(text);
         for (int i = 0; i < path.elementCount(); ++i) {
             const QPainterPath::Element e = path.elementAt(i);
-            ASSERT_TRUE(std::isfinite(e.x) && std::isfinite(e.y) && std::abs(e.x) < 1e128 && std::abs(e.y) < 1e128)
+            ASSERT_TRUE(
+                std::isfinite(e.x) && std::isfinite(e.y) && std::abs(e.x) < 1e128 && std::abs(e.y) < 1e128)
                 << text;
         }
     }

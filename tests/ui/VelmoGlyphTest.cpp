@@ -1,5 +1,5 @@
-#include "SVGPathParser.h"
 #include "VelmoGlyph.h"
+#include "SVGPathParser.h"
 
 #include <QPainter>
 #include <QRegularExpression>
@@ -39,8 +39,7 @@ int countNear(const QImage& image, const QColor& color, int tolerance)
 }
 
 // Whether every pixel of `area` satisfies `ok(colour)`.
-template <typename Predicate>
-bool everyPixel(const QImage& image, const QRect& area, Predicate ok)
+template <typename Predicate> bool everyPixel(const QImage& image, const QRect& area, Predicate ok)
 {
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
@@ -129,7 +128,8 @@ TEST(VelmoGlyph, TemplateImageIsABlackMaskAndBrandImageTheMarkInItsColour)
     ASSERT_EQ(image.size(), QSize(14, 16));
     EXPECT_TRUE(VelmoGlyph::isTemplate(image));
     EXPECT_TRUE(VelmoGlyph::isTemplate(image.copy())) << "the flag must travel with copies";
-    EXPECT_TRUE(everyPixel(image, image.rect(), [](const QColor& c) { return c.alpha() == 0 || c.rgb() == qRgb(0, 0, 0); }));
+    EXPECT_TRUE(everyPixel(
+        image, image.rect(), [](const QColor& c) { return c.alpha() == 0 || c.rgb() == qRgb(0, 0, 0); }));
     EXPECT_TRUE(rowHasInk(image, 0)) << "the mark fills the full height";
     EXPECT_TRUE(rowHasInk(image, 15));
     EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
@@ -145,7 +145,8 @@ TEST(VelmoGlyph, TemplateImageIsABlackMaskAndBrandImageTheMarkInItsColour)
     ASSERT_EQ(brand.size(), QSize(15, 18));
     EXPECT_FALSE(VelmoGlyph::isTemplate(brand));
     EXPECT_GT(countNear(brand, teal, 0), 0);
-    EXPECT_TRUE(everyPixel(brand, brand.rect(), [&](const QColor& c) { return c.alpha() < 128 || near(c, QColor(0, 128, 128, c.alpha()), 3); }));
+    EXPECT_TRUE(everyPixel(brand, brand.rect(),
+        [&](const QColor& c) { return c.alpha() < 128 || near(c, QColor(0, 128, 128, c.alpha()), 3); }));
 }
 
 TEST(VelmoGlyph, DrawnMarkMatchesThePathUprightAndWithNonzeroFill)
@@ -219,8 +220,8 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
     EXPECT_FALSE(VelmoGlyph::isTemplate(icon));
 
     // Outside the plate: the inset margin and the rounded corners.
-    for (const QPoint p : { QPoint(0, 0), QPoint(255, 255), QPoint(128, 5), QPoint(5, 128), QPoint(18, 18),
-             QPoint(237, 18) })
+    for (const QPoint p :
+        { QPoint(0, 0), QPoint(255, 255), QPoint(128, 5), QPoint(5, 128), QPoint(18, 18), QPoint(237, 18) })
         EXPECT_EQ(qAlpha(icon.pixel(p)), 0) << p.x() << "," << p.y();
 
     // The plate: opaque, dark, lighter at the top, slightly blue.
