@@ -73,6 +73,7 @@ QCoro::Task<std::unique_ptr<CLICredentialLock::Holding>> CLICredentialLock::acqu
             if (::rmdir(path.c_str()) == 0)
                 continue;
         }
-        co_await cancellableSleep(pollInterval, stop);
+        auto sleeping = cancellableSleep(pollInterval, stop);
+        co_await std::move(sleeping);
     }
 }

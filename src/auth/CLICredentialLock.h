@@ -54,8 +54,11 @@ public:
     QCoro::Task<T> withLock(std::function<QCoro::Task<T>()> body, std::chrono::milliseconds timeout,
         std::stop_token stop) const
     {
-        const auto holding = co_await acquire(timeout, std::move(stop));
-        co_return co_await body();
+        // Named tasks: GCC 12 destroys temporaries inside co_await twice.
+        auto acquiring = acquire(timeout, std::move(stop));
+        const auto holding = co_await std::move(acquiring);
+        auto running = body();
+        co_return co_await std::move(running);
     }
 
 private:
