@@ -5,40 +5,13 @@
 #include "FormEncoding.h"
 #include "IdentityProvider.h"
 #include "TokenText.h"
+#include "VelmoClient.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 
 namespace {
-
-// The readable message of an unsuccessful token reply: the provider's error
-// message from a JSON body ("error.message", "error", "message"), else the
-// trimmed body, else the status.
-std::string errorMessage(const QByteArray& body, int status)
-{
-    const QString text = QString::fromUtf8(body).trimmed();
-    try {
-        const auto json = VelmoJSON::parse(body.toStdString());
-        if (json.is_object()) {
-            const auto error = json.find("error");
-            if (error != json.end() && error->is_object()) {
-                const auto message = error->find("message");
-                if (message != error->end() && message->is_string())
-                    return message->get<std::string>();
-            }
-            if (error != json.end() && error->is_string())
-                return error->get<std::string>();
-            const auto message = json.find("message");
-            if (message != json.end() && message->is_string())
-                return message->get<std::string>();
-        }
-    } catch (const VelmoJSON::DecodingError&) {
-    }
-    if (!text.isEmpty())
-        return text.toStdString();
-    return "HTTP " + std::to_string(status);
-}
 
 struct RefreshResponse {
     std::string accessToken;
@@ -205,7 +178,7 @@ QCoro::Task<std::optional<Credential>> TokenCoordinator::rotate(TokenCoordinator
     }
     throwIfCancelled(stop);
     if (!response.isSuccess())
-        throw Error::refreshRejected(errorMessage(response.data, response.status));
+        throw Error::refreshRejected(VelmoClient::errorMessage(response.data, response.status));
 
     const RefreshResponse reply = decodeRefreshResponse(response.data);
     const double expiresAt = TokenText::toMilliseconds(self.m_now()) + reply.expiresIn * 1000.0;

@@ -286,7 +286,7 @@ TEST_F(TokenCoordinatorTest, RejectedRefreshStoresNothingAndDoesNotBlockTheGate)
     transport->replies.push_back({ .status = 302, .body = "" });
     EXPECT_EQ(errorOf(waitForTask(shared.refreshIfNeeded(appCredential(*store->tokens)))), "Session refresh failed: <h1>Bad gateway</h1>");
     EXPECT_EQ(errorOf(waitForTask(shared.refreshIfNeeded(appCredential(*store->tokens)))), "Session refresh failed: token revoked");
-    EXPECT_EQ(errorOf(waitForTask(shared.refreshIfNeeded(appCredential(*store->tokens)))), "Session refresh failed: HTTP 302");
+    EXPECT_EQ(errorOf(waitForTask(shared.refreshIfNeeded(appCredential(*store->tokens)))), "Session refresh failed: found");
 
     transport->replies.push_back({ .body = R"({"access_token":"access-2","expires_in":3600})" });
     auto retried = waitForTask(shared.refreshIfNeeded(appCredential(*store->tokens)));
