@@ -31,7 +31,10 @@ DecodingError DecodingError::under(std::string_view key) const
 
 DecodingError DecodingError::under(std::size_t index) const
 {
-    std::string path = "[" + std::to_string(index) + "]";
+    // Appended piecewise: GCC 12 misreads "[" + to_string(i) (a false -Wrestrict).
+    std::string path(1, '[');
+    path += std::to_string(index);
+    path += ']';
     if (!m_path.empty() && m_path.front() != '[')
         path += '.';
     return DecodingError(m_description, path + m_path);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// Writes the application icon set (the hicolor PNGs of the desktop entry and
+// the packaging) into a folder, drawn with the same code as the running
+// application. Never touches the network.
+class IconRenderer {
+public:
+    // One icon of the set: a point size at a scale; the pixel size is their
+    // product.
+    struct Entry {
+        int pointSize = 0;
+        int scale = 1;
+
+        int pixels() const { return pointSize * scale; }
+        // "icon_16x16.png", "icon_16x16@2x.png".
+        QString fileName() const;
+
+        friend bool operator==(const Entry&, const Entry&) = default;
+    };
+
+    // The ten icons, smallest first.
+    static const std::array<Entry, 10>& table();
+
+    // Creates `directory` (with missing parents) and writes every icon of the
+    // table into it. Failures are skipped silently - a folder that cannot be
+    // made, an image that cannot be drawn, a file that cannot be written -
+    // and the paths actually written are returned.
+    static QStringList render(const QString& directory);
+};

@@ -1,0 +1,255 @@
+#include "VelmoGlyph.h"
+#include "SVGPathParser.h"
+
+#include <QPainter>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+// Points of the view box that the mark is known to cover or leave open, so
+// that pixels can be checked wherever the mark is drawn.
+const QPointF coinCentre { 25, 11 }; // the dot in the middle of the coin
+const QPointF coinRim { 25, 2 }; // the coin's outer ring
+const QPointF coinGap { 25, 6 }; // between ring and dot (a counter-wound hole)
+const QPointF armsMeet { 25, 55 }; // where the two arms overlap (nonzero only)
+const QPointF insideTheV { 25, 32 }; // open space between the arms
+
+int alphaAt(const QImage& image, QPointF pixel)
+{
+    return qAlpha(image.pixel(static_cast<int>(pixel.x()), static_cast<int>(pixel.y())));
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+        && std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+int countNear(const QImage& image, const QColor& color, int tolerance)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += near(image.pixelColor(x, y), color, tolerance) ? 1 : 0;
+    return count;
+}
+
+// Whether every pixel of `area` satisfies `ok(colour)`.
+template <typename Predicate> bool everyPixel(const QImage& image, const QRect& area, Predicate ok)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (!ok(image.pixelColor(x, y)))
+                return false;
+    return true;
+}
+
+bool transparent(const QColor& c)
+{
+    return c.alpha() == 0;
+}
+
+bool rowHasInk(const QImage& image, int y)
+{
+    return !everyPixel(image, QRect(0, y, image.width(), 1), transparent);
+}
+
+TEST(VelmoGlyph, ShipsOurMarkAsAbsoluteMoveCurveLineCloseData)
+{
+    const QByteArray data = VelmoGlyph::pathData();
+    // Five subpaths, each "M" ... "Z", of absolute curves and lines; each
+    // letter right before its first number; single spaces; up to 9 decimals.
+    const QString number = R"(-?\d+(?:\.\d{1,9})?)";
+    const QString pair = number + " " + number;
+    const QString subpath = "M" + pair + "(?: (?:C" + pair + " " + pair + " " + pair + "|L" + pair + "))* Z";
+    const QRegularExpression grammar("^" + subpath + "(?: " + subpath + "){4}$");
+    EXPECT_TRUE(grammar.match(QString::fromLatin1(data)).hasMatch()) << data.left(80).toStdString();
+    // Every coordinate, control points included, lies in the view box.
+    int index = 0;
+    for (const auto& token : SVGPathParser::tokenize(std::string_view(data.constData(), data.size()))) {
+        if (token.isCommand()) {
+            index = 0;
+            continue;
+        }
+        const double limit = index++ % 2 == 0 ? VelmoGlyph::viewBox.width() : VelmoGlyph::viewBox.height();
+        EXPECT_GE(token.value, 0);
+        EXPECT_LE(token.value, limit);
+    }
+}
+
+TEST(VelmoGlyph, PathIsParsedOnceIntoFiveSubpathsSpanningTheViewBoxHeight)
+{
+    const QPainterPath& path = VelmoGlyph::path();
+    EXPECT_EQ(&path, &VelmoGlyph::path());
+    int moves = 0;
+    for (int i = 0; i < path.elementCount(); ++i)
+        moves += path.elementAt(i).isMoveTo() ? 1 : 0;
+    EXPECT_EQ(moves, 5);
+    EXPECT_EQ(path.fillRule(), Qt::WindingFill);
+    const QRectF bounds = path.boundingRect();
+    EXPECT_TRUE(QRectF(QPointF(0, 0), VelmoGlyph::viewBox).contains(bounds));
+    EXPECT_LT(bounds.top(), 0.5);
+    EXPECT_GT(bounds.bottom(), 58.5);
+
+    EXPECT_TRUE(path.contains(coinCentre));
+    EXPECT_TRUE(path.contains(coinRim));
+    EXPECT_FALSE(path.contains(coinGap));
+    EXPECT_FALSE(path.contains(insideTheV));
+    EXPECT_TRUE(path.contains(armsMeet));
+    QPainterPath evenOdd = path;
+    evenOdd.setFillRule(Qt::OddEvenFill);
+    EXPECT_FALSE(evenOdd.contains(armsMeet)) << "the overlap no longer tells the fill rules apart";
+}
+
+TEST(VelmoGlyph, BrandOrangeIsTheEightBitColour)
+{
+    EXPECT_EQ(VelmoGlyph::brandOrange(), QColor(247, 105, 24));
+    EXPECT_EQ(VelmoGlyph::brandOrange().rgba(), qRgba(247, 105, 24, 255));
+}
+
+TEST(VelmoGlyph, ImagesAreCeilOfFiveSixthsOfTheHeightWide)
+{
+    EXPECT_EQ(VelmoGlyph::imageSize(16), QSize(14, 16));
+    EXPECT_EQ(VelmoGlyph::imageSize(18), QSize(15, 18));
+    EXPECT_EQ(VelmoGlyph::imageSize(60), QSize(50, 60));
+    EXPECT_EQ(VelmoGlyph::imageSize(1), QSize(1, 1));
+    EXPECT_TRUE(VelmoGlyph::imageSize(0).isEmpty());
+    EXPECT_TRUE(VelmoGlyph::templateImage(0).isNull());
+    EXPECT_TRUE(VelmoGlyph::brandImage(-3, Qt::red).isNull());
+}
+
+TEST(VelmoGlyph, TemplateImageIsABlackMaskAndBrandImageTheMarkInItsColour)
+{
+    const QImage image = VelmoGlyph::templateImage(16);
+    ASSERT_EQ(image.size(), QSize(14, 16));
+    EXPECT_TRUE(VelmoGlyph::isTemplate(image));
+    EXPECT_TRUE(VelmoGlyph::isTemplate(image.copy())) << "the flag must travel with copies";
+    EXPECT_TRUE(everyPixel(
+        image, image.rect(), [](const QColor& c) { return c.alpha() == 0 || c.rgb() == qRgb(0, 0, 0); }));
+    EXPECT_TRUE(rowHasInk(image, 0)) << "the mark fills the full height";
+    EXPECT_TRUE(rowHasInk(image, 15));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+
+    const QImage sharp = VelmoGlyph::templateImage(16, 2.0);
+    EXPECT_EQ(sharp.size(), QSize(28, 32));
+    EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(14, 16));
+    EXPECT_EQ(VelmoGlyph::templateImage(16, std::nan("")).size(), QSize(14, 16));
+    EXPECT_EQ(VelmoGlyph::templateImage(16, 0).size(), QSize(14, 16));
+
+    const QColor teal(0, 128, 128);
+    const QImage brand = VelmoGlyph::brandImage(18, teal);
+    ASSERT_EQ(brand.size(), QSize(15, 18));
+    EXPECT_FALSE(VelmoGlyph::isTemplate(brand));
+    EXPECT_GT(countNear(brand, teal, 0), 0);
+    EXPECT_TRUE(everyPixel(brand, brand.rect(),
+        [&](const QColor& c) { return c.alpha() < 128 || near(c, QColor(0, 128, 128, c.alpha()), 3); }));
+}
+
+TEST(VelmoGlyph, DrawnMarkMatchesThePathUprightAndWithNonzeroFill)
+{
+    // At 10 pixels per unit, every point clear of the outline by 3 pixels
+    // must be ink exactly where the path has it.
+    const QImage image = VelmoGlyph::templateImage(600);
+    ASSERT_EQ(image.size(), QSize(500, 600));
+    const QPainterPath& path = VelmoGlyph::path();
+    int checked = 0;
+    for (double y = 0.25; y < 60; y += 0.5)
+        for (double x = 0.25; x < 50; x += 0.5) {
+            const QPointF p(x, y);
+            const bool inside = path.contains(p);
+            const QPointF offsets[] = { { 0.3, 0 }, { -0.3, 0 }, { 0, 0.3 }, { 0, -0.3 } };
+            bool clear = true;
+            for (const QPointF& d : offsets)
+                clear = clear && path.contains(p + d) == inside;
+            if (!clear)
+                continue;
+            ++checked;
+            const int alpha = alphaAt(image, p * 10);
+            ASSERT_EQ(alpha > 128, inside) << "at " << x << "," << y << " alpha " << alpha;
+        }
+    EXPECT_GT(checked, 8000);
+    EXPECT_EQ(alphaAt(image, armsMeet * 10), 255);
+    EXPECT_EQ(alphaAt(image, coinGap * 10), 0);
+}
+
+TEST(VelmoGlyph, FillCentresTheMarkInTheRectWithThePaintersBrush)
+{
+    QImage image(200, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setBrush(Qt::red);
+        VelmoGlyph::fill(painter, QRectF(0, 0, 200, 60)); // wide: scale 1, 75 on each side
+        VelmoGlyph::fill(painter, QRectF(10, 70, 100, 130)); // tall: scale 2, 5 above and below
+        VelmoGlyph::fill(painter, QRectF(150, 150, 0, 40)); // empty: nothing
+    }
+    EXPECT_TRUE(everyPixel(image, QRect(0, 0, 75, 60), transparent));
+    EXPECT_TRUE(everyPixel(image, QRect(125, 0, 75, 60), transparent));
+    EXPECT_EQ(image.pixelColor((QPointF(75, 0) + coinCentre).toPoint()), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor((QPointF(10, 75) + 2 * coinCentre).toPoint()), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor((QPointF(10, 75) + 2 * armsMeet).toPoint()), QColor(Qt::red));
+    EXPECT_EQ(qAlpha(image.pixel((QPointF(10, 75) + 2 * insideTheV).toPoint())), 0);
+    EXPECT_TRUE(everyPixel(image, QRect(10, 70, 100, 5), transparent));
+    EXPECT_TRUE(everyPixel(image, QRect(10, 195, 100, 5), transparent));
+    EXPECT_TRUE(everyPixel(image, QRect(150, 150, 50, 50), transparent));
+}
+
+TEST(VelmoGlyph, AppIconGeometryInsetsThePlateAndCentresTheMark)
+{
+    const VelmoGlyph::AppIconGeometry g = VelmoGlyph::appIconGeometry(1024);
+    EXPECT_DOUBLE_EQ(g.plate.x(), 61.44);
+    EXPECT_DOUBLE_EQ(g.plate.y(), 61.44);
+    EXPECT_DOUBLE_EQ(g.plate.width(), 901.12);
+    EXPECT_DOUBLE_EQ(g.plate.height(), 901.12);
+    EXPECT_DOUBLE_EQ(g.cornerRadius, 204.8);
+    EXPECT_DOUBLE_EQ(g.mark.height(), 0.58 * 901.12);
+    EXPECT_DOUBLE_EQ(g.mark.width(), 0.58 * 901.12 * 50 / 60);
+    EXPECT_DOUBLE_EQ(g.mark.center().x(), 512);
+    EXPECT_DOUBLE_EQ(g.mark.center().y(), 512);
+}
+
+TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
+{
+    constexpr int size = 256;
+    const QImage icon = VelmoGlyph::appIcon(size);
+    ASSERT_EQ(icon.size(), QSize(size, size));
+    EXPECT_FALSE(VelmoGlyph::isTemplate(icon));
+
+    // Outside the plate: the inset margin and the rounded corners.
+    for (const QPoint p :
+        { QPoint(0, 0), QPoint(255, 255), QPoint(128, 5), QPoint(5, 128), QPoint(18, 18), QPoint(237, 18) })
+        EXPECT_EQ(qAlpha(icon.pixel(p)), 0) << p.x() << "," << p.y();
+
+    // The plate: opaque, dark, lighter at the top, slightly blue.
+    const QColor top = icon.pixelColor(128, 20);
+    const QColor bottom = icon.pixelColor(128, 235);
+    EXPECT_EQ(top.alpha(), 255);
+    EXPECT_EQ(bottom.alpha(), 255);
+    EXPECT_GT(top.red(), bottom.red());
+    EXPECT_GE(top.blue(), top.red());
+    EXPECT_TRUE(near(top, QColor(39, 39, 42), 4)) << top.name().toStdString();
+    EXPECT_TRUE(near(bottom, QColor(25, 25, 28), 4)) << bottom.name().toStdString();
+
+    // The mark in brand orange where the path has ink, the plate where not.
+    const VelmoGlyph::AppIconGeometry g = VelmoGlyph::appIconGeometry(size);
+    const auto onIcon = [&](QPointF p) {
+        return (g.mark.topLeft() + p * (g.mark.height() / VelmoGlyph::viewBox.height())).toPoint();
+    };
+    EXPECT_EQ(icon.pixelColor(onIcon(coinCentre)), VelmoGlyph::brandOrange());
+    EXPECT_EQ(icon.pixelColor(onIcon(armsMeet)), VelmoGlyph::brandOrange());
+    EXPECT_EQ(icon.pixelColor(onIcon(insideTheV)).alpha(), 255);
+    EXPECT_LT(icon.pixelColor(onIcon(insideTheV)).red(), 60);
+    EXPECT_GT(countNear(icon, VelmoGlyph::brandOrange(), 2), size * size / 50);
+
+    EXPECT_TRUE(VelmoGlyph::appIcon(0).isNull());
+    EXPECT_TRUE(VelmoGlyph::appIcon(-16).isNull());
+    const QImage tiny = VelmoGlyph::appIcon(16);
+    ASSERT_EQ(tiny.size(), QSize(16, 16));
+    EXPECT_EQ(qAlpha(tiny.pixel(8, 8)), 255);
+}
+
+} // namespace
