@@ -1,0 +1,105 @@
+#include "SettingsStore.h"
+
+#include "VelmoClient.h"
+
+#include <QSettings>
+
+namespace {
+const QString menuBarStyleKey = QStringLiteral("menuBarStyle");
+const QString baseURLKey = QStringLiteral("baseURL");
+const QString onboardingKey = QStringLiteral("hasCompletedOnboarding");
+
+// A hand-edited or foreign value reads as false unless it clearly says true.
+bool readBool(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString().trimmed();
+        return text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || text == QLatin1String("1");
+    }
+    return false;
+}
+} // namespace
+
+SettingsStore::SettingsStore(std::unique_ptr<QSettings> defaults, QObject* parent)
+    : QObject(parent)
+    , m_defaults(std::move(defaults))
+{
+    const QVariant style = m_defaults->value(menuBarStyleKey);
+    m_menuBarStyle = style.typeId() == QMetaType::QString && style.toString() == rawValue(MenuBarStyle::iconOnly)
+        ? MenuBarStyle::iconOnly
+        : MenuBarStyle::account;
+    const QVariant base = m_defaults->value(baseURLKey);
+    m_baseURLOverride = base.typeId() == QMetaType::QString ? base.toString() : QString();
+    m_hasCompletedOnboarding = readBool(m_defaults->value(onboardingKey));
+}
+
+SettingsStore::~SettingsStore() = default;
+
+std::unique_ptr<QSettings> SettingsStore::standardDefaults()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VelmoUsage"),
+        QStringLiteral("VelmoUsage"));
+}
+
+void SettingsStore::setMenuBarStyle(MenuBarStyle style)
+{
+    m_defaults->setValue(menuBarStyleKey, rawValue(style));
+    m_defaults->sync(); // on disk at once: a crash loses nothing
+    if (std::exchange(m_menuBarStyle, style) != style)
+        emit menuBarStyleChanged();
+}
+
+void SettingsStore::setBaseURLOverride(const QString& text)
+{
+    m_defaults->setValue(baseURLKey, text);
+    m_defaults->sync(); // on disk at once: a crash loses nothing
+    if (std::exchange(m_baseURLOverride, text) != text)
+        emit baseURLOverrideChanged();
+}
+
+void SettingsStore::setHasCompletedOnboarding(bool done)
+{
+    m_defaults->setValue(onboardingKey, done);
+    m_defaults->sync(); // on disk at once: a crash loses nothing
+    if (std::exchange(m_hasCompletedOnboarding, done) != done)
+        emit hasCompletedOnboardingChanged();
+}
+
+QUrl SettingsStore::baseURL() const
+{
+    const QString trimmed = m_baseURLOverride.trimmed();
+    if (!trimmed.isEmpty()) {
+        // "localhost:8080" parses with "localhost" as its scheme and is used as
+        // it is; the API client reports what it cannot reach.
+        const QUrl url(trimmed, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            return url;
+    }
+    return VelmoClient::productionBaseURL();
+}
+
+QString SettingsStore::rawValue(MenuBarStyle style)
+{
+    return style == MenuBarStyle::iconOnly ? QStringLiteral("iconOnly") : QStringLiteral("account");
+}
+
+QString SettingsStore::label(MenuBarStyle style)
+{
+    return style == MenuBarStyle::iconOnly ? QStringLiteral("Icon only") : QStringLiteral("Account balance");
+}
+
+std::optional<SettingsStore::MenuBarStyle> SettingsStore::menuBarStyleFromRawValue(const QString& raw)
+{
+    if (raw == QLatin1String("iconOnly"))
+        return MenuBarStyle::iconOnly;
+    if (raw == QLatin1String("account"))
+        return MenuBarStyle::account;
+    return std::nullopt;
+}
+
+std::vector<SettingsStore::MenuBarStyle> SettingsStore::allMenuBarStyles()
+{
+    return { MenuBarStyle::iconOnly, MenuBarStyle::account };
+}

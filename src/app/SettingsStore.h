@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+
+// The user's three preferences, written through to QSettings on every
+// assignment; observers hear only of real changes.
+class SettingsStore : public QObject {
+    Q_OBJECT
+public:
+    enum class MenuBarStyle { iconOnly, account };
+    Q_ENUM(MenuBarStyle)
+
+    // How the tray item looks.
+    Q_PROPERTY(MenuBarStyle menuBarStyle READ menuBarStyle WRITE setMenuBarStyle NOTIFY menuBarStyleChanged)
+    // The API base URL as typed; empty means none.
+    Q_PROPERTY(QString baseURLOverride READ baseURLOverride WRITE setBaseURLOverride NOTIFY baseURLOverrideChanged)
+    // The first-run settings window has been shown.
+    Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding WRITE setHasCompletedOnboarding NOTIFY
+            hasCompletedOnboardingChanged)
+    // The effective API base URL: the override when it parses with a scheme, else production.
+    Q_PROPERTY(QUrl baseURL READ baseURL NOTIFY baseURLOverrideChanged)
+
+    // Takes ownership of the settings; reads the three keys once.
+    explicit SettingsStore(std::unique_ptr<QSettings> defaults, QObject* parent = nullptr);
+    // Over ~/.config/VelmoUsage/VelmoUsage.conf.
+    static std::unique_ptr<QSettings> standardDefaults();
+    ~SettingsStore() override;
+
+    MenuBarStyle menuBarStyle() const { return m_menuBarStyle; }
+    void setMenuBarStyle(MenuBarStyle style);
+    const QString& baseURLOverride() const { return m_baseURLOverride; }
+    void setBaseURLOverride(const QString& text);
+    bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
+    void setHasCompletedOnboarding(bool done);
+    QUrl baseURL() const;
+
+    static QString rawValue(MenuBarStyle style);
+    static QString label(MenuBarStyle style);
+    static std::optional<MenuBarStyle> menuBarStyleFromRawValue(const QString& raw);
+    static std::vector<MenuBarStyle> allMenuBarStyles();
+
+signals:
+    void menuBarStyleChanged();
+    void baseURLOverrideChanged();
+    void hasCompletedOnboardingChanged();
+
+private:
+    std::unique_ptr<QSettings> m_defaults;
+    MenuBarStyle m_menuBarStyle = MenuBarStyle::account;
+    QString m_baseURLOverride;
+    bool m_hasCompletedOnboarding = false;
+};

@@ -1,0 +1,283 @@
+#include "UsageStore.h"
+
+#include "Cancellation.h"
+#include "Log.h"
+
+#include <QPointer>
+
+namespace {
+
+// Any failure of a request as the VelmoError the store records.
+VelmoError asVelmoError(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const VelmoError& e) {
+        return e;
+    } catch (const std::exception& e) {
+        return VelmoError::network(e.what());
+    } catch (...) {
+        return VelmoError::network("unknown failure");
+    }
+}
+
+} // namespace
+
+UsageStore::UsageStore(VelmoClient client, CredentialResolver resolver, std::optional<SnapshotCache> cache,
+    std::optional<TokenCoordinator> tokenCoordinator, QObject* parent)
+    : QObject(parent)
+    , m_client(std::move(client))
+    , m_resolver(std::move(resolver))
+    , m_cache(std::move(cache))
+    , m_tokenCoordinator(tokenCoordinator ? std::move(*tokenCoordinator)
+                                          : TokenCoordinator::platform(m_resolver.store(), m_resolver.cliReader()))
+    , m_now([] { return std::chrono::system_clock::now(); })
+{
+}
+
+UsageStore::~UsageStore() = default;
+
+void UsageStore::setSnapshot(std::optional<Snapshot> snapshot)
+{
+    if (m_snapshot == snapshot)
+        return;
+    m_snapshot = std::move(snapshot);
+    emit snapshotChanged();
+}
+
+void UsageStore::setCredential(std::optional<Credential> credential)
+{
+    if (m_credential == credential)
+        return;
+    m_credential = std::move(credential);
+    emit credentialChanged();
+}
+
+void UsageStore::setIsRefreshing(bool refreshing)
+{
+    if (std::exchange(m_isRefreshing, refreshing) != refreshing)
+        emit isRefreshingChanged();
+}
+
+void UsageStore::setLastError(std::optional<std::string> error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = std::move(error);
+    emit lastErrorChanged();
+}
+
+void UsageStore::setCredentialRejected(bool rejected)
+{
+    if (std::exchange(m_credentialRejected, rejected) != rejected)
+        emit credentialRejectedChanged();
+}
+
+void UsageStore::setLastAttemptAt(std::optional<Timestamp> when)
+{
+    if (std::exchange(m_lastAttemptAt, when) != when)
+        emit lastAttemptAtChanged();
+}
+
+void UsageStore::setNextRefreshAt(std::optional<Timestamp> when)
+{
+    if (std::exchange(m_nextRefreshAt, when) != when)
+        emit nextRefreshAtChanged();
+}
+
+void UsageStore::setClient(VelmoClient client)
+{
+    m_client = std::move(client);
+    emit clientChanged();
+}
+
+void UsageStore::setTokenCoordinator(TokenCoordinator coordinator)
+{
+    m_tokenCoordinator = std::move(coordinator);
+    emit tokenCoordinatorChanged();
+}
+
+void UsageStore::setNow(Clock clock)
+{
+    m_now = std::move(clock);
+    emit nowChanged();
+}
+
+void UsageStore::loadCache()
+{
+    if (m_snapshot || !m_cache)
+        return;
+    if (auto cached = m_cache->load())
+        setSnapshot(std::move(cached));
+}
+
+void UsageStore::reloadCredential()
+{
+    auto resolved = m_resolver.resolve();
+    if (resolved != m_credential) {
+        setCredentialRejected(false);
+        setLastError(std::nullopt);
+    }
+    setCredential(std::move(resolved));
+}
+
+template <typename T>
+QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
+    Credential credential, std::function<QCoro::Task<T>(QString token)> send)
+{
+    QPointer<UsageStore> self(this);
+    std::exception_ptr failure;
+    // Named locals around every co_await: GCC 12 destroys temporaries of a
+    // co_await expression twice.
+    try {
+        const QString token = QString::fromStdString(credential.token);
+        auto request = send(token);
+        T value = co_await std::move(request);
+        co_return Fetched<T> { std::move(value), std::nullopt };
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    VelmoError error = asVelmoError(failure);
+    if (error.kind() != VelmoError::Kind::unauthorized || !self)
+        co_return Fetched<T> { std::nullopt, std::move(error) };
+
+    std::optional<Credential> renewed;
+    try {
+        const TokenCoordinator coordinator = m_tokenCoordinator;
+        auto renewal = coordinator.refreshAfterUnauthorized(credential);
+        renewed = co_await std::move(renewal);
+    } catch (...) {
+        co_return Fetched<T> { std::nullopt, asVelmoError(std::current_exception()) };
+    }
+    if (!renewed || !self)
+        co_return Fetched<T> { std::nullopt, std::move(error) };
+
+    setCredential(renewed);
+    // The retry's result is final: a second "unauthorized" is not retried.
+    try {
+        const QString token = QString::fromStdString(renewed->token);
+        auto request = send(token);
+        T value = co_await std::move(request);
+        co_return Fetched<T> { std::move(value), std::nullopt };
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_return Fetched<T> { std::nullopt, asVelmoError(failure) };
+}
+
+QCoro::Task<> UsageStore::refresh()
+{
+    QPointer<UsageStore> self(this);
+    reloadCredential();
+    if (!m_credential) {
+        setLastError(std::nullopt);
+        co_return;
+    }
+
+    Credential credential = *m_credential;
+    if (credential.canRefresh() && (!credential.expiresAt || credential.isExpired(now()))) {
+        std::optional<Credential> renewed;
+        try {
+            const TokenCoordinator coordinator = m_tokenCoordinator;
+            auto renewal = coordinator.refreshIfNeeded(credential);
+            renewed = co_await std::move(renewal);
+        } catch (const std::exception& error) {
+            if (!self)
+                co_return;
+            setLastError(std::string(error.what()));
+            setCredentialRejected(false);
+            co_return;
+        }
+        if (!self)
+            co_return;
+        if (renewed) {
+            setCredential(renewed);
+            credential = *renewed;
+        }
+    }
+
+    if (credential.isExpired(now())) {
+        setLastError(std::string("Session expired — sign in again"));
+        co_return;
+    }
+    // An overlapping refresh is dropped, not queued.
+    if (m_isRefreshing)
+        co_return;
+    setIsRefreshing(true);
+
+    const Timestamp t = now();
+    const Timestamp start = t - usageWindow;
+    const VelmoClient client = m_client;
+    Snapshot working = m_snapshot.value_or(Snapshot { .fetchedAt = t });
+
+    // Both requests start at once (QCoro tasks run eagerly up to their first
+    // suspension) and are awaited in order: balance first.
+    auto balanceTask = fetchWithRenewal<Balance>(
+        credential, [client](QString token) { return client.balance(std::move(token)); });
+    auto usageTask = fetchWithRenewal<UsageSummary>(credential, [client, start, t](QString token) {
+        return client.usage(std::move(token), start, t, UsageScope::account);
+    });
+    Fetched<Balance> balance = co_await balanceTask;
+    Fetched<UsageSummary> usage = co_await usageTask;
+    if (!self)
+        co_return;
+
+    std::vector<VelmoError> failures;
+    if (balance.value)
+        working.balance = std::move(balance.value);
+    else
+        failures.push_back(std::move(*balance.error));
+    if (usage.value)
+        working.usage = std::move(usage.value);
+    else
+        failures.push_back(std::move(*usage.error));
+
+    setLastAttemptAt(t);
+    if (failures.size() < 2) {
+        working.fetchedAt = t;
+        setSnapshot(working);
+        if (m_cache)
+            m_cache->save(working);
+    }
+
+    const std::string source(rawValue(credential.source));
+    if (failures.empty()) {
+        setCredentialRejected(false);
+        setLastError(std::nullopt);
+        qCInfo(Log::network, "refresh ok via %s", source.c_str());
+    } else {
+        const bool rejected = std::any_of(
+            failures.begin(), failures.end(), [](const VelmoError& e) { return e.isCredentialProblem(); });
+        setCredentialRejected(rejected);
+        const std::string& description = failures.front().errorDescription();
+        setLastError(description);
+        qCCritical(Log::network, "refresh failed (%s): %s", source.c_str(),
+            description.empty() ? "?" : description.c_str());
+    }
+    setIsRefreshing(false);
+}
+
+UsageStore::Status UsageStore::status() const
+{
+    if (!m_credential)
+        return Status::noCredential();
+    if (m_credential->isExpired(now()))
+        return Status::credentialExpired();
+    if (m_credentialRejected)
+        return Status::credentialRejected(m_lastError.value_or("unauthorized"));
+    if (m_lastError)
+        return Status::error(*m_lastError);
+    return Status::ok();
+}
+
+bool UsageStore::isStale(std::chrono::seconds maxAge) const
+{
+    return m_snapshot && now() - m_snapshot->fetchedAt > maxAge;
+}
+
+void UsageStore::clearSnapshot()
+{
+    setSnapshot(std::nullopt);
+    if (m_cache)
+        m_cache->clear();
+}
