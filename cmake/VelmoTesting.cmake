@@ -1,4 +1,5 @@
-# velmo_add_test_suite(<name> LABEL <label> [GUI] SOURCES <files...> LIBS <targets...>)
+# velmo_add_test_suite(<name> LABEL <label> [GUI] SOURCES <files...> LIBS <targets...>
+#                      [PROPERTIES <ctest properties...>])
 #
 # One GoogleTest executable per subsystem. The test main creates the Qt
 # application object: QCoreApplication, or with GUI a QGuiApplication on the
@@ -6,7 +7,7 @@
 # so that a sanitizer report during discovery is a failing test, not a broken
 # build.
 function(velmo_add_test_suite name)
-  cmake_parse_arguments(ARG "GUI" "LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   velmo_target(${name})
   if(ARG_GUI)
@@ -18,5 +19,5 @@ function(velmo_add_test_suite name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 300)
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT 300 ${ARG_PROPERTIES})
 endfunction()

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// Small file operations with the guarantees the token files need. Errors are
+// FileError.
+namespace PosixFile {
+
+// The whole content of a regular file (symbolic links are followed), or none
+// when nothing exists at `path`. A directory, FIFO, device or a file larger
+// than maxBytes is an error: reading must never hang or exhaust memory.
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes);
+
+// Writes `bytes` to `path` through a new file beside it and a rename, so that
+// readers see the old content or the new one, never a part. The file gets
+// `mode`; the temporary file is removed on every way out.
+void writeAtomically(const std::string& path, const std::string& bytes, mode_t mode);
+
+// Creates a file that does not exist yet with `mode` and writes `bytes`.
+void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode);
+
+// Removes a file, ignoring every error.
+void removeQuietly(const std::string& path);
+
+// A fresh random name part (hex), unique for practical purposes.
+std::string uniqueName();
+
+} // namespace PosixFile
