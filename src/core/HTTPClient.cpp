@@ -148,6 +148,8 @@ QCoro::Task<HTTPResponse> HTTPClient::run(HTTPClient client, HTTPRequest request
     const double timeout = client.m_timeout > 0 ? std::min(client.m_timeout, 86400.0) : 0.0;
     request.timeout = std::chrono::milliseconds(timeout > 0 ? std::max<std::int64_t>(std::llround(timeout * 1000.0), 1) : 0);
     const int limit = idempotent ? std::max(client.m_maxAttempts, 1) : 1;
+    if (!client.m_transport)
+        throw NetworkError(NetworkError::Code::other, "No transport configured");
 
     for (int attempt = 1;; ++attempt) {
         throwIfCancelled(stop);

@@ -14,8 +14,25 @@
 
 namespace {
 
-struct DeleteLater {
-    void operator()(QObject* object) const { object->deleteLater(); }
+// Owns a reply without deleting it under Qt's feet: the manager deletes its
+// replies when it goes, so the pointer is guarded.
+class ReplyHolder {
+public:
+    explicit ReplyHolder(QNetworkReply* reply)
+        : m_reply(reply)
+    {
+    }
+    ReplyHolder(const ReplyHolder&) = delete;
+    ReplyHolder& operator=(const ReplyHolder&) = delete;
+    ~ReplyHolder()
+    {
+        if (m_reply)
+            m_reply->deleteLater();
+    }
+    QNetworkReply* get() const { return m_reply; }
+
+private:
+    QPointer<QNetworkReply> m_reply;
 };
 
 // How an exchange was ended early by us rather than by the network.
@@ -95,19 +112,31 @@ NetworkError::Code QtNetworkTransport::codeFor(QNetworkReply::NetworkError error
     }
 }
 
+namespace {
+thread_local QPointer<QNetworkAccessManager> threadManager;
+}
+
+void QtNetworkTransport::releaseManager()
+{
+    if (!threadManager)
+        return;
+    threadManager->clearConnectionCache();
+    threadManager->deleteLater();
+    threadManager = nullptr;
+}
+
 QNetworkAccessManager& QtNetworkTransport::manager()
 {
-    thread_local QPointer<QNetworkAccessManager> current;
-    if (!current) {
+    if (!threadManager) {
         auto* created = new QNetworkAccessManager;
         QCoreApplication* app = QCoreApplication::instance();
         if (app && app->thread() == QThread::currentThread())
             created->setParent(app);
         else
             QObject::connect(QThread::currentThread(), &QThread::finished, created, &QObject::deleteLater);
-        current = created;
+        threadManager = created;
     }
-    return *current;
+    return *threadManager;
 }
 
 QCoro::Task<HTTPResponse> QtNetworkTransport::send(HTTPRequest request, std::stop_token stop)
@@ -126,7 +155,7 @@ QCoro::Task<HTTPResponse> QtNetworkTransport::send(HTTPRequest request, std::sto
     if (request.timeout.count() > 0)
         networkRequest.setTransferTimeout(static_cast<int>(std::min<qint64>(request.timeout.count(), INT_MAX)));
 
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(start(manager(), networkRequest, request));
+    const ReplyHolder reply(start(manager(), networkRequest, request));
     auto early = std::make_shared<EarlyEnd>();
     QNetworkReply* raw = reply.get();
 
@@ -161,6 +190,8 @@ QCoro::Task<HTTPResponse> QtNetworkTransport::send(HTTPRequest request, std::sto
     deadline.stop();
 
     throwIfCancelled(stop);
+    if (!reply.get()) // the manager went away under the request
+        throw NetworkError(NetworkError::Code::other, "The request was abandoned");
     if (early->tooLarge)
         throw NetworkError(NetworkError::Code::badServerResponse, "The response is larger than 16 MiB");
     if (early->deadline)

@@ -28,6 +28,10 @@ public:
     // The calling thread's manager, created on first use. On the
     // application's thread it is owned by the application object.
     static QNetworkAccessManager& manager();
+    // Closes this thread's cached connections and lets its manager go (a new
+    // one is made on next use). Called before the application object goes
+    // away so Qt's network thread ends while the event loop still runs.
+    static void releaseManager();
 
 private:
     bool m_followsRedirects;

@@ -1,0 +1,156 @@
+#include "Log.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A datagram socket standing in for journald's.
+class FakeJournal {
+public:
+    explicit FakeJournal(const QString& path)
+        : m_path(path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray raw = path.toLocal8Bit();
+        std::memcpy(address.sun_path, raw.constData(), static_cast<std::size_t>(raw.size()));
+        m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~FakeJournal() { ::close(m_fd); }
+
+    bool bound() const { return m_bound; }
+    // The next datagram, or "" when none is waiting (the sender never blocks).
+    QByteArray receive()
+    {
+        QByteArray buffer(256 * 1024, '\0');
+        const auto got = ::recv(m_fd, buffer.data(), static_cast<std::size_t>(buffer.size()), MSG_DONTWAIT);
+        return got > 0 ? buffer.left(got) : QByteArray();
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    bool m_bound = false;
+};
+
+// Captures what is written to file descriptor 2 meanwhile.
+class StandardErrorCapture {
+public:
+    explicit StandardErrorCapture(const QString& file)
+        : m_file(file)
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        const int fd = ::open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    QByteArray finish()
+    {
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+        QFile file(m_file);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+    ~StandardErrorCapture()
+    {
+        if (m_saved >= 0)
+            finish();
+    }
+
+private:
+    QString m_file;
+    int m_saved = -1;
+};
+
+struct HandlerGuard {
+    ~HandlerGuard() { qInstallMessageHandler(nullptr); }
+};
+
+TEST(Log, FourNamedChannelsCreatedOnce)
+{
+    EXPECT_STREQ(Log::subsystem, "velmo-usage");
+    EXPECT_STREQ(Log::app().categoryName(), "velmo-usage.app");
+    EXPECT_STREQ(Log::network().categoryName(), "velmo-usage.network");
+    EXPECT_STREQ(Log::auth().categoryName(), "velmo-usage.auth");
+    EXPECT_STREQ(Log::updates().categoryName(), "velmo-usage.updates");
+    EXPECT_EQ(&Log::auth(), &Log::auth());
+}
+
+TEST(Log, DebugLinesFollowTheLoggingRules)
+{
+    EXPECT_TRUE(Log::updates().isInfoEnabled());
+    EXPECT_TRUE(Log::updates().isCriticalEnabled());
+    EXPECT_FALSE(Log::updates().isDebugEnabled());
+    QLoggingCategory::setFilterRules(QStringLiteral("velmo-usage.updates.debug=true\nvelmo-usage.app.info=false"));
+    EXPECT_TRUE(Log::updates().isDebugEnabled());
+    EXPECT_FALSE(Log::network().isDebugEnabled());
+    EXPECT_FALSE(Log::app().isInfoEnabled());
+    QLoggingCategory::setFilterRules(QString());
+    EXPECT_FALSE(Log::updates().isDebugEnabled());
+    EXPECT_TRUE(Log::app().isInfoEnabled());
+}
+
+TEST(Log, JournalDatagramsUseTheNativeProtocol)
+{
+    EXPECT_EQ(Log::journalDatagram(QtInfoMsg, "velmo-usage.network", "refresh ok via app"),
+        "MESSAGE=refresh ok via app\nPRIORITY=6\nSYSLOG_IDENTIFIER=velmo-usage\nQT_CATEGORY=velmo-usage.network\n");
+    EXPECT_TRUE(Log::journalDatagram(QtDebugMsg, "c", "x").contains("\nPRIORITY=7\n"));
+    EXPECT_TRUE(Log::journalDatagram(QtWarningMsg, "c", "x").contains("\nPRIORITY=4\n"));
+    EXPECT_TRUE(Log::journalDatagram(QtCriticalMsg, "c", "x").contains("\nPRIORITY=3\n"));
+
+    // A line break switches the field to the length-prefixed form.
+    const QByteArray multi = Log::journalDatagram(QtCriticalMsg, "velmo-usage.app", "two\nlines");
+    EXPECT_TRUE(multi.startsWith(QByteArray("MESSAGE\n") + QByteArray("\x09\0\0\0\0\0\0\0", 8) + "two\nlines\n"));
+
+    // A huge message is cut on a character boundary.
+    const QByteArray huge = Log::journalDatagram(QtInfoMsg, "c", QString(100'000, QChar(0x00e9)));
+    EXPECT_LT(huge.size(), 50 * 1024);
+    EXPECT_TRUE(QString::fromUtf8(huge).contains(QChar(0x2026)));
+    EXPECT_FALSE(QString::fromUtf8(huge).contains(QChar(0xfffd)));
+}
+
+TEST(Log, HandlerWritesToTheJournalAndFallsBackToStandardError)
+{
+    velmo::test::ScratchDir scratch;
+    const QString socketPath = scratch.filePath("journal.socket");
+    FakeJournal journal(socketPath);
+    ASSERT_TRUE(journal.bound());
+    HandlerGuard restore;
+
+    Log::installMessageHandler(Log::Destination::journal, socketPath);
+    qCInfo(Log::network, "refresh failed (%s): %s", "cliTokens", "Network error: offline");
+    const QByteArray entry = journal.receive();
+    EXPECT_TRUE(entry.startsWith("MESSAGE=refresh failed (cliTokens): Network error: offline\nPRIORITY=6\n")) << entry.toStdString();
+    EXPECT_TRUE(entry.contains("SYSLOG_IDENTIFIER=velmo-usage\n"));
+    EXPECT_TRUE(entry.contains("QT_CATEGORY=velmo-usage.network\n"));
+    // Filtered lines never reach the handler.
+    qCDebug(Log::updates, "probing feed");
+    EXPECT_TRUE(journal.receive().isEmpty());
+
+    // No journal listening: the line goes to standard error instead.
+    StandardErrorCapture capture(scratch.filePath("stderr.txt"));
+    Log::installMessageHandler(Log::Destination::journal, scratch.filePath("absent.socket"));
+    qCCritical(Log::app, "snapshot cache write failed: %s", "disk full");
+    Log::installMessageHandler(Log::Destination::standardError);
+    qCInfo(Log::auth, "oauth client registered; opening browser");
+    const QByteArray written = capture.finish();
+    EXPECT_TRUE(written.contains("velmo-usage.app: snapshot cache write failed: disk full\n")) << written.toStdString();
+    EXPECT_TRUE(written.contains("velmo-usage.auth: oauth client registered; opening browser\n")) << written.toStdString();
+    EXPECT_TRUE(journal.receive().isEmpty());
+}
+
+} // namespace
