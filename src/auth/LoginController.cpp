@@ -3,7 +3,7 @@
 #include "AsyncTask.h"
 #include "Cancellation.h"
 #include "Credential.h"
-#include "SignInInterim.h"
+#include "Log.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -55,7 +55,7 @@ QCoro::Task<> LoginController::run(QPointer<LoginController> controller, quint64
                 QCoreApplication::instance(),
                 [openBrowser, url] {
                     if (openBrowser && !openBrowser(url))
-                        qCWarning(SignInInterim::auth) << "the browser could not be opened";
+                        qCWarning(Log::auth) << "the browser could not be opened";
                 },
                 Qt::QueuedConnection);
         };
@@ -63,7 +63,7 @@ QCoro::Task<> LoginController::run(QPointer<LoginController> controller, quint64
         // A sign-in cancelled while its tokens were on the way saves nothing.
         throwIfCancelled(stop);
         store->save(tokens);
-        qCInfo(SignInInterim::auth, "browser sign-in complete, session %s stored",
+        qCInfo(Log::auth, "browser sign-in complete, session %s stored",
                Credential::mask(tokens.accessToken).c_str());
     } catch (const std::exception& failure) {
         error = QString::fromUtf8(failure.what());
@@ -71,7 +71,7 @@ QCoro::Task<> LoginController::run(QPointer<LoginController> controller, quint64
         error = QStringLiteral("Unknown error");
     }
     if (error)
-        qCCritical(SignInInterim::auth, "browser sign-in failed: %s", qUtf8Printable(*error));
+        qCCritical(Log::auth, "browser sign-in failed: %s", qUtf8Printable(*error));
     if (controller)
         controller->finish(generation, std::move(error));
 }

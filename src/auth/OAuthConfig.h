@@ -12,12 +12,8 @@ struct OAuthConfig {
     QString scope;
     std::chrono::seconds callbackTimeout { 900 };
 
-    // The production identity provider's origin.
-    static QUrl productionAuthServer();
-    // VELMO_AUTH_URL when it holds an absolute http(s) URL (development,
-    // tests, the demo), else the production origin.
-    static QUrl identityProviderURL();
-    // The application's configuration.
+    // The application's configuration; the server is
+    // IdentityProvider::baseURL() (VELMO_AUTH_URL overrides it).
     static OAuthConfig velmo();
 
     bool operator==(const OAuthConfig&) const = default;

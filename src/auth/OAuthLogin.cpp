@@ -5,9 +5,12 @@
 #include "LoopbackServer.h"
 #include "NetworkError.h"
 #include "OAuthError.h"
+#include "FormEncoding.h"
+#include "IdentityProvider.h"
+#include "Log.h"
 #include "PKCE.h"
-#include "SignInInterim.h"
 #include "TokenText.h"
+#include "VelmoClient.h"
 
 #include <cmath>
 #include <memory>
@@ -81,12 +84,7 @@ OAuthLogin::OAuthLogin(OAuthConfig config, HTTPClient http)
 
 QUrl OAuthLogin::endpoint(const QUrl& base, const QString& component)
 {
-    QUrl url = base;
-    QString path = url.path();
-    if (!path.endsWith(u'/'))
-        path += u'/';
-    url.setPath(path + component);
-    return url;
+    return IdentityProvider::appending(base, component);
 }
 
 QUrl OAuthLogin::authorizationURL(const OAuthConfig& config, const QString& clientID, const QString& redirectURI,
@@ -114,7 +112,7 @@ QUrl OAuthLogin::authorizationURL(const OAuthConfig& config, const QString& clie
 
 std::string OAuthLogin::formEncode(const std::map<std::string, std::string>& fields)
 {
-    return SignInInterim::formEncode(fields);
+    return FormEncoding::encode(fields);
 }
 
 StoredTokens OAuthLogin::session(const OAuthTokens& tokens, const std::string& clientID, Timestamp now)
@@ -163,7 +161,7 @@ QCoro::Task<std::string> OAuthLogin::runRegister(OAuthLogin login, QString redir
         if (auto clientID = registeredClientID(response.data))
             co_return *clientID;
     }
-    throw OAuthError::registrationFailed(SignInInterim::errorMessage(response.data, response.status));
+    throw OAuthError::registrationFailed(VelmoClient::errorMessage(response.data, response.status));
 }
 
 QCoro::Task<OAuthTokens> OAuthLogin::exchange(QString code, QString redirectURI, QString clientID, QString verifier,
@@ -195,7 +193,7 @@ QCoro::Task<OAuthTokens> OAuthLogin::runExchange(OAuthLogin login, QString code,
         if (auto tokens = tokenReply(response.data))
             co_return *tokens;
     }
-    throw OAuthError::exchangeFailed(SignInInterim::errorMessage(response.data, response.status));
+    throw OAuthError::exchangeFailed(VelmoClient::errorMessage(response.data, response.status));
 }
 
 QCoro::Task<StoredTokens> OAuthLogin::signIn(URLOpener openURL, std::stop_token stop) const
@@ -214,7 +212,7 @@ QCoro::Task<StoredTokens> OAuthLogin::run(OAuthLogin login, URLOpener openURL, s
     const QString redirectURI = QStringLiteral("http://127.0.0.1:%1/callback").arg(closer.server->port());
 
     const std::string clientID = co_await login.registerClient(redirectURI, stop);
-    qCInfo(SignInInterim::auth) << "oauth client registered; opening browser";
+    qCInfo(Log::auth) << "oauth client registered; opening browser";
 
     const QString client = QString::fromStdString(clientID);
     openURL(authorizationURL(login.m_config, client, redirectURI, state, challenge));

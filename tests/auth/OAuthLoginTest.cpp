@@ -3,13 +3,14 @@
 #include "../core/FakeHTTPTransport.h"
 #include "AsyncWait.h"
 #include "Cancellation.h"
+#include "IdentityProvider.h"
 #include "LogCapture.h"
 #include "LoopbackServerError.h"
 #include "LoopbackTestClient.h"
 #include "OAuthError.h"
 #include "PKCE.h"
 #include "QtPrinters.h"
-#include "SignInInterim.h"
+#include "VelmoClient.h"
 
 #include <QCoreApplication>
 #include <QUrlQuery>
@@ -122,7 +123,7 @@ TEST(OAuthConfig, ApplicationValuesAndOverride)
 {
     qunsetenv("VELMO_AUTH_URL");
     const OAuthConfig config = OAuthConfig::velmo();
-    EXPECT_EQ(config.authServer, OAuthConfig::productionAuthServer());
+    EXPECT_EQ(config.authServer, QUrl(IdentityProvider::productionBaseURL));
     EXPECT_EQ(config.authServer.scheme(), "https");
     EXPECT_EQ(config.clientName, "Velmo Usage");
     EXPECT_EQ(config.scope, "openid profile email offline_access");
@@ -131,7 +132,7 @@ TEST(OAuthConfig, ApplicationValuesAndOverride)
     qputenv("VELMO_AUTH_URL", "http://127.0.0.1:4100");
     EXPECT_EQ(OAuthConfig::velmo().authServer, QUrl("http://127.0.0.1:4100"));
     qputenv("VELMO_AUTH_URL", "not a url");
-    EXPECT_EQ(OAuthConfig::velmo().authServer, OAuthConfig::productionAuthServer());
+    EXPECT_EQ(OAuthConfig::velmo().authServer, QUrl(IdentityProvider::productionBaseURL));
     qunsetenv("VELMO_AUTH_URL");
 }
 
@@ -250,7 +251,7 @@ TEST(OAuthLoginRegister, FailuresCarryTheServerMessage)
         f.transport->respond(c.status, c.body);
         f.transport->respond(201, R"({"client_id":"never asked"})");
         const auto outcome = waitForTask(f.login.registerClient("http://127.0.0.1:1/callback"));
-        EXPECT_EQ(outcome.errorText(), "Client registration failed: " + SignInInterim::errorMessage(c.body, c.status));
+        EXPECT_EQ(outcome.errorText(), "Client registration failed: " + VelmoClient::errorMessage(c.body, c.status));
         EXPECT_THROW(outcome.rethrow(), OAuthError);
         EXPECT_EQ(f.transport->requests.size(), 1u); // never retried
     }
@@ -298,7 +299,7 @@ TEST(OAuthLoginExchange, FailuresCarryTheServerMessage)
         Fixture f;
         f.transport->respond(status, body);
         const auto outcome = waitForTask(f.login.exchange("c", "r", "i", "v"));
-        EXPECT_EQ(outcome.errorText(), "Token exchange failed: " + SignInInterim::errorMessage(body, status));
+        EXPECT_EQ(outcome.errorText(), "Token exchange failed: " + VelmoClient::errorMessage(body, status));
         EXPECT_EQ(f.transport->requests.size(), 1u);
     }
     Fixture f;
@@ -359,7 +360,7 @@ TEST(OAuthLoginSignIn, EveryFailureClosesTheCallbackPort)
     const auto approve = [](const QUrl& url) { return "state=" + item(url, "state").toUtf8() + "&code=c"; };
     const std::vector<Case> cases {
         { "registration", [](FakeHTTPTransport& t) { t.respond(500, R"({"error":"boom"})"); }, approve,
-          "Client registration failed: " + SignInInterim::errorMessage(R"({"error":"boom"})", 500) },
+          "Client registration failed: " + VelmoClient::errorMessage(R"({"error":"boom"})", 500) },
         { "denied", [](FakeHTTPTransport& t) { t.respond(201, R"({"client_id":"c"})"); },
           [](const QUrl&) -> QByteArray { return "error=access_denied&error_description=User%20cancelled"; },
           "Authorization failed: User cancelled" },

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CredentialStoring.h"
+
+#include <functional>
+#include <stdexcept>
+
+namespace velmo::test {
+
+// A store that counts its calls and can be told to fail.
+class FakeCredentialStore final : public CredentialStoring {
+public:
+    std::optional<StoredTokens> tokens;
+    bool failLoad = false;
+    bool failSave = false;
+    int loads = 0;
+    int saves = 0;
+    // Runs inside load(), e.g. to change the record behind a caller's back.
+    std::function<void()> onLoad;
+
+    std::optional<StoredTokens> load() override
+    {
+        ++loads;
+        if (onLoad)
+            onLoad();
+        if (failLoad)
+            throw std::runtime_error("The desktop keyring is locked");
+        return tokens;
+    }
+    void save(const StoredTokens& next) override
+    {
+        ++saves;
+        if (failSave)
+            throw std::runtime_error("keyring write refused");
+        tokens = next;
+    }
+    void remove() override { tokens.reset(); }
+};
+
+} // namespace velmo::test
