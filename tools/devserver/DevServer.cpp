@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace velmo::devserver {
 
@@ -138,7 +139,10 @@ int DevServer::bind(int port)
 
 void DevServer::run()
 {
-    m_server->listen_after_bind();
+    m_runEntered = true;
+    if (!m_stopRequested)
+        m_server->listen_after_bind();
+    m_runDone = true;
 }
 
 void DevServer::stop()
@@ -147,7 +151,14 @@ void DevServer::stop()
         Lock lock(m_mutex);
         m_stopping = true;
     }
+    m_stopRequested = true;
     m_wake.notify_all();
+    // httplib ignores a stop that comes before the listen loop runs: when run()
+    // has begun, wait (bounded) until it listens or has returned.
+    if (m_runEntered) {
+        for (int i = 0; i < 5000 && !m_server->is_running() && !m_runDone; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     m_server->stop();
 }
 

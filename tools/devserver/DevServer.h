@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -84,6 +85,9 @@ private:
     const DevServerOptions m_options;
     std::unique_ptr<httplib::Server> m_server;
     int m_port = 0;
+    std::atomic<bool> m_runEntered { false };
+    std::atomic<bool> m_runDone { false };
+    std::atomic<bool> m_stopRequested { false };
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -256,6 +256,7 @@ bool OAuthProvider::isLoopbackRedirect(std::string_view uri)
 
     std::string_view host;
     std::string_view port;
+    bool hasPort = false;
     if (startsWith(authority, "[")) {
         const std::size_t close = authority.find(']');
         if (close == std::string_view::npos)
@@ -265,18 +266,21 @@ bool OAuthProvider::isLoopbackRedirect(std::string_view uri)
         if (!after.empty()) {
             if (after.front() != ':')
                 return false;
+            hasPort = true;
             port = after.substr(1);
         }
     } else {
         const std::size_t colon = authority.find(':');
         host = authority.substr(0, colon);
-        if (colon != std::string_view::npos)
+        if (colon != std::string_view::npos) {
+            hasPort = true;
             port = authority.substr(colon + 1);
+        }
     }
     if (host != "127.0.0.1" && host != "localhost" && host != "[::1]")
         return false;
-    if (!port.empty()) {
-        if (port.size() > 5 || !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+    if (hasPort) {
+        if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
             return false;
         const int n = std::stoi(std::string(port));
         if (n < 1 || n > 65535)

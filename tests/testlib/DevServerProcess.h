@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace velmo::test {
+
+// A real velmo-devserver process on an ephemeral loopback port, for tests
+// that talk to the stand-in service over sockets. The constructor starts it
+// with "--port 0" plus `extraArguments` (e.g. "--auto-approve",
+// "--expires-in", "60") and waits, under a watchdog, for the port on the
+// first line of its standard output; it throws std::runtime_error when the
+// server does not come up. The destructor stops it. The admin helpers are
+// synchronous and throw std::runtime_error on any failure.
+class DevServerProcess {
+public:
+    // A session issued without the browser, ready for a CLI token file.
+    struct Session {
+        std::string accessToken;
+        std::string refreshToken;
+        std::string clientId;
+        std::int64_t expiresIn = 0;
+        std::int64_t expiresAtMs = 0;
+        // {"accessToken","refreshToken","expiresAt","clientId"}: the token file's JSON.
+        nlohmann::json cliTokens;
+    };
+
+    explicit DevServerProcess(const QStringList& extraArguments = {},
+        std::chrono::milliseconds startTimeout = std::chrono::seconds(20));
+    ~DevServerProcess();
+
+    DevServerProcess(const DevServerProcess&) = delete;
+    DevServerProcess& operator=(const DevServerProcess&) = delete;
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:PORT": the base URL of both the API and the identity provider.
+    QUrl baseURL() const;
+    bool isRunning() const;
+
+    // POST /admin/session; `expiresIn` < 0 keeps the server's configured lifetime.
+    Session issueSession(std::int64_t expiresIn = -1);
+    // POST /admin/fault with a fault object (see tools/devserver/README.md).
+    void injectFault(const nlohmann::json& fault);
+    // The next `count` answers of `endpoint` get `status` (+ Retry-After when >= 0).
+    void injectStatus(const std::string& endpoint, int status, int count = 1, int retryAfter = -1);
+    void clearFaults();
+    // Added latency for one endpoint, or every one with "*".
+    void setLatency(int ms, const std::string& endpoint = "*");
+    // Revokes every access token (and refresh token when asked); returns how many were live.
+    std::int64_t revokeAccessTokens(bool refreshTokensToo = false);
+    // POST /admin/config, e.g. {"expires_in": 5}; returns the whole configuration.
+    nlohmann::json setConfig(const nlohmann::json& config);
+    // GET /admin/counters.
+    nlohmann::json counters();
+    // POST /admin/reset: back to the start-up configuration, no faults, no sessions.
+    void reset();
+    // Any admin call: method "GET" or "POST", path such as "/admin/state".
+    nlohmann::json admin(const std::string& method, const std::string& path,
+        const nlohmann::json& body = nlohmann::json::object());
+
+    // SIGTERM, then waits (with a watchdog) for the exit; returns the exit
+    // code, or -1 when it had to be killed or crashed.
+    int stop();
+
+    // The velmo-devserver binary this build made.
+    static QString executablePath();
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+} // namespace velmo::test
