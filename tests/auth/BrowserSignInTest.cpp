@@ -75,6 +75,7 @@ struct RealBrowser {
         const HTTPResponse page = co_await self->http.send(get(redirect), true);
         self->finalStatus = page.status;
         self->finalPage = page.data;
+        self->done = true;
     }
 
     LoginController::BrowserOpener opener()
@@ -114,6 +115,8 @@ struct EndToEnd {
         const auto outcome = waitForTask(login().signIn([this](const QUrl& url) { browser.opener()(url); }), 30s);
         EXPECT_FALSE(outcome.ok());
         EXPECT_FALSE(outcome.timedOut);
+        // The browser's own requests end too before the test does.
+        EXPECT_TRUE(spinUntil([this] { return browser.done; }, 30s));
         if (!browser.opened.empty()) {
             EXPECT_TRUE(LoopbackTestClient(browser.port()).refused());
         }
@@ -135,6 +138,7 @@ TEST(BrowserSignIn, ApprovedSignInIsStoredResolvedAndRenewable)
     EXPECT_EQ(announced, 1);
 
     // The browser saw the success page.
+    ASSERT_TRUE(spinUntil([&] { return e.browser.done; }, 30s));
     EXPECT_EQ(e.browser.finalStatus, 200);
     EXPECT_TRUE(e.browser.finalPage.contains("<h1>Signed in</h1>"));
     EXPECT_TRUE(e.browser.failure.empty()) << e.browser.failure;
