@@ -26,7 +26,13 @@ RefreshWakeSignal::RefreshWakeSignal(TimerFactory timers, QObject* parent)
 {
 }
 
-RefreshWakeSignal::~RefreshWakeSignal() = default;
+RefreshWakeSignal::~RefreshWakeSignal()
+{
+    // A waiter still suspended is let go, so its task can see that it should
+    // end instead of staying suspended for ever.
+    if (auto handle = std::exchange(m_continuation, nullptr))
+        handle.resume();
+}
 
 void RefreshWakeSignal::wake()
 {

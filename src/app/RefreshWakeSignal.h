@@ -23,6 +23,7 @@ public:
         = std::function<std::unique_ptr<QObject>(std::chrono::milliseconds timeout, std::function<void()> fire)>;
 
     explicit RefreshWakeSignal(QObject* parent = nullptr);
+    // Resumes a waiter that is still suspended.
     RefreshWakeSignal(TimerFactory timers, QObject* parent = nullptr);
     ~RefreshWakeSignal() override;
 

@@ -41,6 +41,8 @@ public:
     bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
     void setHasCompletedOnboarding(bool done);
     QUrl baseURL() const;
+    // The store's QSettings, shared with the other preferences of the app.
+    QSettings& defaults() const { return *m_defaults; }
 
     static QString rawValue(MenuBarStyle style);
     static QString label(MenuBarStyle style);
