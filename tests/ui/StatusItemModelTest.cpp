@@ -1,0 +1,229 @@
+#include "StatusItemModel.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Kind = ItemStatus::Kind;
+
+namespace {
+
+const Timestamp now = Timestamp {} + std::chrono::seconds(1'741'100'000);
+const std::string warning = "\xE2\x9A\xA0\xEF\xB8\x8E"; // U+26A0 U+FE0E in UTF-8
+
+Balance balance(std::int64_t account, std::int64_t available)
+{
+    Balance b;
+    b.accountBalance = MicrosUSD(account);
+    b.availableBalance = MicrosUSD(available);
+    return b;
+}
+
+// A healthy account: $12,500 on the account, all of it available.
+const Balance healthy = balance(12'500'000'000, 12'500'000'000);
+
+ItemInputs inputs(ItemStyle style, ItemStatus status, std::optional<Balance> b = healthy,
+    std::optional<Timestamp> fetchedAt = now - 5min, bool stale = false)
+{
+    return ItemInputs {
+        .style = style,
+        .balance = std::move(b),
+        .status = std::move(status),
+        .stale = stale,
+        .fetchedAt = fetchedAt,
+        .now = now,
+    };
+}
+
+const ItemStatus ok { Kind::ok, {} };
+const ItemStatus signedOut { Kind::noCredential, {} };
+const ItemStatus expired { Kind::credentialExpired, {} };
+
+ItemStatus error(std::string message)
+{
+    return { Kind::error, std::move(message) };
+}
+
+ItemStatus rejected(std::string message)
+{
+    return { Kind::credentialRejected, std::move(message) };
+}
+
+} // namespace
+
+TEST(StatusItemModelTitle, IconOnlyFreshAndOkShowsOnlyTheMark)
+{
+    const ItemAppearance a = StatusItemModel::render(inputs(ItemStyle::iconOnly, ok));
+    EXPECT_EQ(a.title, "");
+    EXPECT_EQ(a.badge, std::nullopt);
+    EXPECT_EQ(a.colorRole, ItemColorRole::label);
+}
+
+TEST(StatusItemModelTitle, IconOnlySignedOutIsAQuestionMark)
+{
+    const ItemAppearance a
+        = StatusItemModel::render(inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt));
+    EXPECT_EQ(a.title, " ?");
+    EXPECT_EQ(a.badge, "?");
+    EXPECT_EQ(
+        a.tooltipLines, (std::vector<std::string> { "Velmo Usage", "Not signed in \u2014 open Settings" }));
+}
+
+TEST(StatusItemModelTitle, AccountStyleShowsTheCompactAccountBalance)
+{
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok)).title,
+        " " + healthy.accountBalance.compact());
+    EXPECT_EQ(healthy.accountBalance.compact(), "$12.5K"); // so the line above checks a real text
+    // The account balance, not the available one.
+    const Balance capped = balance(40'000'000, 20'000'000);
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, capped)).title, " $40.00");
+}
+
+TEST(StatusItemModelTitle, StaleSnapshotOf31MinutesPutsTheWarningBeforeTheBalance)
+{
+    const ItemAppearance a
+        = StatusItemModel::render(inputs(ItemStyle::account, ok, healthy, now - 31min, true));
+    EXPECT_EQ(a.title, " " + warning + " $12.5K");
+    EXPECT_EQ(a.badge, warning);
+    EXPECT_EQ(a.tooltipLines.back(), "Updated 31m ago");
+}
+
+TEST(StatusItemModelTitle, BadgeWithoutBalanceText)
+{
+    // Icon-only never shows the balance; account style has none without a snapshot.
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, error("boom"))).title, " " + warning);
+    EXPECT_EQ(
+        StatusItemModel::render(inputs(ItemStyle::account, error("boom"), std::nullopt, std::nullopt)).title,
+        " " + warning);
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)).title, "");
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, signedOut)).title, " ? $12.5K");
+}
+
+TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
+{
+    struct Case {
+        ItemStatus status;
+        bool stale;
+        std::optional<std::string> badge;
+    };
+    const std::vector<Case> cases = {
+        { ok, false, std::nullopt },
+        { ok, true, warning },
+        { signedOut, false, "?" },
+        { signedOut, true, "?" }, // signed out wins over stale
+        { expired, false, warning },
+        { expired, true, warning },
+        { error("x"), false, warning },
+        { error("x"), true, warning },
+        { rejected("x"), false, warning },
+        { rejected("x"), true, warning },
+    };
+    for (const Case& c : cases) {
+        const ItemInputs in = inputs(ItemStyle::iconOnly, c.status, healthy, now - 5min, c.stale);
+        EXPECT_EQ(StatusItemModel::badge(in), c.badge)
+            << static_cast<int>(c.status.kind) << " stale " << c.stale;
+        EXPECT_EQ(StatusItemModel::render(in).badge, c.badge);
+    }
+    EXPECT_EQ(StatusItemModel::warningBadge, warning);
+}
+
+TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
+{
+    struct Case {
+        std::int64_t account;
+        std::int64_t available;
+        ItemColorRole role;
+    };
+    const Case cases[] = {
+        { 0, 0, ItemColorRole::red },
+        { 0, 10'000'000, ItemColorRole::red }, // red wins over everything
+        { -1, 10'000'000, ItemColorRole::red },
+        { 1, 1, ItemColorRole::orange },
+        { 10'000'000, 5'000'000, ItemColorRole::label },
+        { 10'000'000, 4'999'999, ItemColorRole::orange },
+        { 10'000'000, 0, ItemColorRole::orange },
+        { 10'000'000, -3, ItemColorRole::orange },
+        { 5'000'000, 5'000'000, ItemColorRole::label },
+    };
+    for (const Case& c : cases)
+        for (ItemStyle style : { ItemStyle::account, ItemStyle::iconOnly }) {
+            const ItemInputs in = inputs(style, ok, balance(c.account, c.available));
+            EXPECT_EQ(StatusItemModel::render(in).colorRole, c.role)
+                << c.account << " / " << c.available << " style " << static_cast<int>(style);
+        }
+}
+
+TEST(StatusItemModelColor, NoBalanceIsTheLabelColour)
+{
+    for (const ItemStatus& s : { ok, signedOut, expired, error("x") })
+        EXPECT_EQ(StatusItemModel::colorRole(inputs(ItemStyle::account, s, std::nullopt, std::nullopt)),
+            ItemColorRole::label);
+}
+
+TEST(StatusItemModelTooltip, BalanceAndAgeLines)
+{
+    const ItemAppearance a
+        = StatusItemModel::render(inputs(ItemStyle::iconOnly, ok, balance(10'000'000, 4'500'000)));
+    EXPECT_EQ(a.tooltipLines,
+        (std::vector<std::string> {
+            "Velmo Usage", "Available $4.50 \u00B7 Account $10.00", "Updated 5m ago" }));
+    EXPECT_EQ(a.tooltip(), "Velmo Usage\nAvailable $4.50 \u00B7 Account $10.00\nUpdated 5m ago");
+}
+
+TEST(StatusItemModelTooltip, NoSnapshotNoBalanceOrUpdatedLine)
+{
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)),
+        std::vector<std::string> { "Velmo Usage" });
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)).tooltip(),
+        "Velmo Usage");
+    // A snapshot whose balance never arrived still says when it was taken.
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, now - 2h)),
+        (std::vector<std::string> { "Velmo Usage", "Updated 2h ago" }));
+}
+
+TEST(StatusItemModelTooltip, StatusLineComesLast)
+{
+    const std::string message = "500: Internal error \u2014 \"retry\" <later>";
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, error(message))).back(), message);
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, rejected("unauthorized"))).back(),
+        "unauthorized");
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, expired)).back(),
+        "Session expired \u2014 sign in again");
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, signedOut)).back(),
+        "Not signed in \u2014 open Settings");
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok)).size(), 3u);
+}
+
+TEST(StatusItemModelTooltip, AgeFollowsTheClockBetweenStoreChanges)
+{
+    // The minute tick re-renders with a later "now" and nothing else changed.
+    ItemInputs in = inputs(ItemStyle::account, ok, healthy, now - 30s);
+    EXPECT_EQ(StatusItemModel::render(in).tooltipLines.back(), "Updated just now");
+    in.now += StatusItemModel::rerenderInterval;
+    EXPECT_EQ(StatusItemModel::render(in).tooltipLines.back(), "Updated 1m ago");
+}
+
+TEST(StatusItemModelWaybar, ClassesFollowStatusStalenessAndBalance)
+{
+    using Classes = std::vector<std::string>;
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok)), Classes { "ok" });
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, healthy, now - 31min, true)),
+        (Classes { "ok", "stale" }));
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, error("x"))), Classes { "error" });
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, rejected("x"))), Classes { "auth" });
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, expired)), Classes { "auth" });
+    EXPECT_EQ(
+        StatusItemModel::waybarClasses(inputs(ItemStyle::account, signedOut, std::nullopt, std::nullopt)),
+        Classes { "signed-out" });
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, balance(10'000'000, 4'999'999))),
+        (Classes { "ok", "low" }));
+    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, balance(10'000'000, 5'000'000))),
+        Classes { "ok" });
+    // An empty account is "empty", not also "low".
+    EXPECT_EQ(StatusItemModel::waybarClasses(
+                  inputs(ItemStyle::iconOnly, error("x"), balance(0, 0), now - 1h, true)),
+        (Classes { "error", "stale", "empty" }));
+}
