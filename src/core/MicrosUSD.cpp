@@ -1,7 +1,7 @@
 #include "MicrosUSD.h"
 
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <limits>
 
 std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
@@ -63,9 +63,11 @@ std::string MicrosUSD::compact() const
 
     const bool millions = d >= 1'000'000.0;
     const double n = millions ? d / 1'000'000.0 : d / 1000.0;
+    // to_chars, not printf: the C library's decimal point follows the user's
+    // locale once Qt has set it ("1,5K" on a German desktop).
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.1f", n);
-    std::string number(buffer);
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, n, std::chars_format::fixed, 1);
+    std::string number(buffer, error == std::errc() ? end : buffer);
     if (number.size() >= 2 && number.compare(number.size() - 2, 2, ".0") == 0)
         number.resize(number.size() - 2);
     return std::string(value < 0 ? "-$" : "$") + number + (millions ? "M" : "K");

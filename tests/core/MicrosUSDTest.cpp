@@ -117,3 +117,4 @@ TEST(MicrosUSD, EncodesAsABareInteger)
 }
 
 } // namespace
+
