@@ -4,14 +4,6 @@
 
 using namespace VelmoJSON::fields;
 
-namespace {
-double number(const VelmoJSON::Json& value)
-{
-    if (!value.is_number())
-        throw VelmoJSON::DecodingError("expected a number");
-    return value.get<double>();
-}
-} // namespace
 
 OAuthTokens VelmoJSON::Coder<OAuthTokens>::decode(const Json& json)
 {

@@ -38,17 +38,6 @@ std::optional<Credential> StoredTokens::credential(CredentialSource source) cons
     return result;
 }
 
-namespace {
-
-double number(const VelmoJSON::Json& value)
-{
-    if (!value.is_number())
-        throw VelmoJSON::DecodingError("expected a number");
-    return value.get<double>();
-}
-
-} // namespace
-
 StoredTokens VelmoJSON::Coder<StoredTokens>::decode(const Json& json)
 {
     using namespace VelmoJSON::fields;

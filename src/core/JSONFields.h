@@ -21,6 +21,8 @@ void expectObject(const Json& value);
 // An exactly representable signed 64-bit integer: 12 and 12.0, not 12.5 or "12".
 std::int64_t integer(const Json& value);
 bool boolean(const Json& value);
+// Any JSON number, as a double.
+double number(const Json& value);
 std::string text(const Json& value);
 MicrosUSD micros(const Json& value);
 // An RFC 3339 date string.

@@ -309,6 +309,13 @@ std::int64_t integer(const Json& value)
     throw DecodingError(std::string("expected a whole number, found ") + value.type_name());
 }
 
+double number(const Json& value)
+{
+    if (!value.is_number())
+        throw DecodingError(std::string("expected a number, found ") + value.type_name());
+    return value.get<double>();
+}
+
 bool boolean(const Json& value)
 {
     if (!value.is_boolean())
