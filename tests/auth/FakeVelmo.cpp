@@ -8,10 +8,12 @@
 //   fake-velmo count VELMO_DIR N
 //       N times: take the lock, read tokens.json, write it back with the
 //       number in its access token ("count-<n>") one higher, release.
-//   fake-velmo refresh VELMO_DIR N AUTH_URL
+//   fake-velmo refresh VELMO_DIR N AUTH_URL [MAX_PAUSE_MS]
 //       N times: take the lock, read tokens.json, renew the session with the
 //       refresh-token grant at AUTH_URL/oauth/token, write the new tokens,
-//       release.
+//       release; then, with MAX_PAUSE_MS, wait a random 0..MAX_PAUSE_MS ms
+//       before the next round, as separate runs of the tool are spaced (a
+//       loop that takes the lock again at once leaves the app no turn).
 // Every read checks that tokens.json is valid JSON with a trailing newline
 // and mode 0600; any fault ends the program with status 1 and a message.
 #include <httplib.h>
@@ -187,7 +189,12 @@ int main(int argc, char** argv)
     if (argc < 4)
         die("missing count");
     const int count = std::stoi(argv[3]);
+    const int maxPauseMs = command == "refresh" && argc > 5 ? std::stoi(argv[5]) : 0;
+    std::mt19937 pauses { std::random_device {}() };
     for (int i = 0; i < count; ++i) {
+        if (i > 0 && maxPauseMs > 0)
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::uniform_int_distribution(0, maxPauseMs)(pauses)));
         Lock lock(lockPath, true);
         nlohmann::json tokens = readTokens(dir);
         if (command == "count") {
