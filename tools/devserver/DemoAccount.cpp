@@ -35,7 +35,9 @@ std::string isoMillis(DemoAccount::Clock::time_point instant)
     const std::time_t secs = static_cast<std::time_t>(floorDiv(ms, 1000));
     std::tm tm {};
     gmtime_r(&secs, &tm);
-    std::array<char, 40> text {};
+    // Sized for the widest ints GCC can imagine, so the release build has no
+    // truncation warning.
+    std::array<char, 96> text {};
     std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
         tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms - floorDiv(ms, 1000) * 1000));
     return text.data();
