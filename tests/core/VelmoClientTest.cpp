@@ -128,8 +128,9 @@ TEST(VelmoClient, MapsStatusesToErrors)
         const VelmoError error = velmoError(h.balance().error);
         EXPECT_EQ(error.what(), c.text);
         EXPECT_EQ(error.isCredentialProblem(), c.status == 401 || c.status == 403) << c.status;
-        if (!error.isCredentialProblem())
+        if (!error.isCredentialProblem()) {
             EXPECT_EQ(error.status(), c.status);
+        }
     }
 }
 

@@ -126,33 +126,23 @@ TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
         ItemColorRole::label);
 }
 
-TEST(StatusItemModelTooltip, BalanceAndAgeLines)
+TEST(StatusItemModelTooltip, BalanceAgeAndStatusLines)
 {
-    const ItemAppearance a
-        = StatusItemModel::render(inputs(ItemStyle::iconOnly, ok, balance(10'000'000, 4'500'000)));
-    EXPECT_EQ(a.tooltipLines,
-        (std::vector<std::string> {
-            "Velmo Usage", "Available $4.50 \u00B7 Account $10.00", "Updated 5m ago" }));
-    EXPECT_EQ(a.tooltip(), "Velmo Usage\nAvailable $4.50 \u00B7 Account $10.00\nUpdated 5m ago");
-}
-
-TEST(StatusItemModelTooltip, NoSnapshotNoBalanceOrUpdatedLine)
-{
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)).tooltip(),
-        "Velmo Usage");
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, ok, balance(10'000'000, 4'500'000))).tooltip(),
+        "Velmo Usage\nAvailable $4.50 \u00B7 Account $10.00\nUpdated 5m ago");
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)),
+        Lines { "Velmo Usage" });
     // A snapshot whose balance never arrived still says when it was taken.
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, now - 2h)),
-        (std::vector<std::string> { "Velmo Usage", "Updated 2h ago" }));
-}
-
-TEST(StatusItemModelTooltip, StatusLineComesLast)
-{
+        (Lines { "Velmo Usage", "Updated 2h ago" }));
+    // The status line comes last.
     const std::string message = "500: Internal error \u2014 \"retry\" <later>";
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, error(message))).back(), message);
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, expired)).back(),
         "Session expired \u2014 sign in again");
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt)),
-        (std::vector<std::string> { "Velmo Usage", "Not signed in \u2014 open Settings" }));
+        (Lines { "Velmo Usage", "Not signed in \u2014 open Settings" }));
 }
 
 TEST(StatusItemModelTooltip, AgeFollowsTheClockBetweenStoreChanges)
