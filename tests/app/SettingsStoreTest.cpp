@@ -34,10 +34,7 @@ TEST_F(SettingsStoreTest, DefaultsAndStrictStyleMatching)
     }
     settings()->setValue("menuBarStyle", "iconOnly");
     EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
-}
-
-TEST_F(SettingsStoreTest, WrongTypesFallBackToDefaults)
-{
+    // Wrong types fall back to the defaults.
     {
         auto raw = settings();
         raw->setValue("baseURL", QStringList { "a", "b" });
@@ -87,16 +84,6 @@ TEST_F(SettingsStoreTest, EffectiveBaseURL)
     store.setBaseURLOverride("localhost:8080");
     EXPECT_EQ(store.baseURL().scheme(), "localhost");
     EXPECT_EQ(store.baseURL(), QUrl("localhost:8080"));
-}
-
-TEST_F(SettingsStoreTest, StyleLabelsAndRawValues)
-{
-    EXPECT_EQ(SettingsStore::allMenuBarStyles(),
-        (std::vector { SettingsStore::MenuBarStyle::iconOnly, SettingsStore::MenuBarStyle::account }));
-    EXPECT_EQ(SettingsStore::label(SettingsStore::MenuBarStyle::iconOnly), "Icon only");
-    EXPECT_EQ(SettingsStore::label(SettingsStore::MenuBarStyle::account), "Account balance");
-    EXPECT_EQ(SettingsStore::menuBarStyleFromRawValue("account"), SettingsStore::MenuBarStyle::account);
-    EXPECT_EQ(SettingsStore::menuBarStyleFromRawValue("Account"), std::nullopt);
 }
 
 } // namespace

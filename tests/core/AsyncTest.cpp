@@ -4,7 +4,6 @@
 #include "Cancellation.h"
 
 #include <QCoroTimer>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -37,26 +36,9 @@ TEST(Async, StartDetachedHandsEscapingExceptionsToTheHandler)
     EXPECT_EQ(seen, "boom");
 }
 
-TEST(Async, WaitForTaskReturnsValuesAndExceptions)
-{
-    auto ok = waitForTask([]() -> QCoro::Task<int> {
-        co_await QCoro::sleepFor(1ms);
-        co_return 7;
-    }());
-    ASSERT_TRUE(ok.ok());
-    EXPECT_EQ(*ok.value, 7);
-
-    auto failed = waitForTask(failAfterSleep());
-    EXPECT_FALSE(failed.ok());
-    EXPECT_FALSE(failed.timedOut);
-    EXPECT_EQ(failed.errorText(), "boom");
-}
-
 TEST(Async, SleepEndsAtOnceWhenStoppedFromAnotherThread)
 {
     std::stop_source source;
-    QElapsedTimer clock;
-    clock.start();
     std::thread stopper([&] {
         std::this_thread::sleep_for(20ms);
         source.request_stop();
@@ -67,20 +49,14 @@ TEST(Async, SleepEndsAtOnceWhenStoppedFromAnotherThread)
     EXPECT_THROW(outcome.rethrow(), CancellationError);
 }
 
-TEST(Async, SleepWithAStoppedTokenThrowsWithoutWaiting)
+TEST(Async, SleepWithAStoppedTokenThrowsWithoutWaitingAndOtherwiseRunsToItsEnd)
 {
     std::stop_source source;
+    EXPECT_TRUE(waitForTask(cancellableSleep(5ms, source.get_token()), 10s).ok());
     source.request_stop();
     auto outcome = waitForTask(cancellableSleep(std::chrono::hours(1), source.get_token()), 10s);
     EXPECT_FALSE(outcome.timedOut);
     EXPECT_THROW(outcome.rethrow(), CancellationError);
-}
-
-TEST(Async, SleepWithoutStopRunsToItsEnd)
-{
-    std::stop_source source;
-    auto outcome = waitForTask(cancellableSleep(5ms, source.get_token()), 10s);
-    EXPECT_TRUE(outcome.ok());
 }
 
 } // namespace

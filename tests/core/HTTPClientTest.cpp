@@ -7,13 +7,14 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
+#include <set>
 
 using namespace std::chrono_literals;
 using velmo::test::FakeHTTPTransport;
 using velmo::test::RecordedWaits;
 using velmo::test::waitForTask;
+using Code = NetworkError::Code;
 
 namespace {
 
@@ -25,9 +26,9 @@ struct Harness {
     RecordedWaits recorded;
     std::uint64_t randomBits = lowestBits; // jitter 0.7
 
-    HTTPClient client(int maxAttempts = 3, double baseDelay = 0.3, double timeout = 30)
+    HTTPClient client(int maxAttempts = 3, double timeout = 30)
     {
-        HTTPClient client(transport, maxAttempts, baseDelay, timeout);
+        HTTPClient client(transport, maxAttempts, 0.3, timeout);
         client.setSleeper(recorded.sleeper());
         client.setRandomSource([this] { return randomBits; });
         return client;
@@ -39,9 +40,13 @@ struct Harness {
         request.url = QUrl("https://api.example.test/v1/usage");
         return waitForTask(client.send(request, idempotent, stop));
     }
+    velmo::test::TaskOutcome<HTTPResponse> send(bool idempotent = true, std::stop_token stop = {})
+    {
+        return send(client(), idempotent, stop);
+    }
 };
 
-NetworkError::Code thrownCode(const velmo::test::TaskOutcome<HTTPResponse>& outcome)
+Code thrownCode(const velmo::test::TaskOutcome<HTTPResponse>& outcome)
 {
     try {
         outcome.rethrow();
@@ -51,79 +56,53 @@ NetworkError::Code thrownCode(const velmo::test::TaskOutcome<HTTPResponse>& outc
     throw std::logic_error("not a NetworkError: " + outcome.errorText());
 }
 
-TEST(HTTPClient, RetriesRetryableStatusesUntilSuccess)
+TEST(HTTPClient, RetryTable)
 {
+    struct Case {
+        const char* name;
+        std::vector<int> statuses;
+        bool idempotent;
+        int maxAttempts;
+        int answered; // which response (1-based) comes back
+    };
+    const Case cases[] = {
+        { "retried until success", { 503, 503, 200 }, true, 3, 3 },
+        { "attempts run out: last retryable answer", { 503, 503, 503, 200 }, true, 3, 3 },
+        { "not idempotent: first answer", { 503, 200 }, false, 3, 1 },
+        { "one attempt", { 503, 200 }, true, 1, 1 },
+        { "zero attempts still try once", { 503, 200 }, true, 0, 1 },
+        { "negative attempts still try once", { 503, 200 }, true, -4, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        for (std::size_t i = 0; i < c.statuses.size(); ++i)
+            h.transport->respond(c.statuses[i], QByteArray::number(int(i) + 1));
+        auto outcome = h.send(h.client(c.maxAttempts), c.idempotent);
+        ASSERT_TRUE(outcome.ok()) << outcome.errorText();
+        EXPECT_EQ(outcome.value->data, QByteArray::number(c.answered));
+        EXPECT_EQ(h.transport->requests.size(), std::size_t(c.answered));
+        for (const auto& request : h.transport->requests)
+            EXPECT_EQ(request.timeout, 30s);
+    }
+    // 0.3 s then 0.9 s, with the lowest jitter (0.7).
     Harness h;
     h.transport->respond(503);
     h.transport->respond(503);
-    h.transport->respond(200, "ok");
-    auto outcome = h.send(h.client());
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(outcome.value->status, 200);
-    EXPECT_EQ(outcome.value->data, "ok");
-    EXPECT_EQ(h.transport->requests.size(), 3u);
-    // 0.3 s and 0.9 s with the lowest jitter (0.7).
+    h.send();
     EXPECT_EQ(h.recorded.waits, (std::vector { 210ms, 630ms }));
-    for (const auto& request : h.transport->requests)
-        EXPECT_EQ(request.timeout, 30s);
-}
-
-TEST(HTTPClient, ReturnsTheLastRetryableResponseWhenAttemptsRunOut)
-{
-    Harness h;
-    h.transport->respond(503, "first");
-    h.transport->respond(503, "second");
-    h.transport->respond(503, "third");
-    h.transport->respond(200);
-    auto outcome = h.send(h.client());
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(outcome.value->status, 503);
-    EXPECT_EQ(outcome.value->data, "third");
-    EXPECT_EQ(h.transport->requests.size(), 3u);
-    EXPECT_EQ(h.recorded.waits.size(), 2u);
-}
-
-TEST(HTTPClient, NonIdempotentRequestsAndLowAttemptLimitsTryOnce)
-{
-    {
-        Harness h;
-        h.transport->respond(503, "first");
-        h.transport->respond(200);
-        auto outcome = h.send(h.client(), /*idempotent*/ false);
-        ASSERT_TRUE(outcome.ok());
-        EXPECT_EQ(outcome.value->data, "first");
-        EXPECT_TRUE(h.recorded.waits.empty());
-    }
-    for (int maxAttempts : { 0, -4, 1 }) {
-        Harness h;
-        h.transport->respond(503, "first");
-        h.transport->respond(200);
-        auto outcome = h.send(h.client(maxAttempts));
-        ASSERT_TRUE(outcome.ok());
-        EXPECT_EQ(outcome.value->data, "first") << maxAttempts;
-        EXPECT_EQ(h.transport->requests.size(), 1u) << maxAttempts;
-    }
 }
 
 TEST(HTTPClient, RetriesExactlyTheRetryableStatuses)
 {
-    for (int status : { 408, 429, 500, 502, 503, 504 }) {
+    for (int status : { 408, 429, 500, 502, 503, 504, 200, 302, 400, 401, 404, 501, 505 }) {
+        const bool retryable = std::set { 408, 429, 500, 502, 503, 504 }.contains(status);
         Harness h;
         h.transport->respond(status);
         h.transport->respond(204);
-        auto outcome = h.send(h.client());
+        auto outcome = h.send();
         ASSERT_TRUE(outcome.ok());
-        EXPECT_EQ(outcome.value->status, 204) << status;
-    }
-    for (int status : { 200, 302, 400, 401, 403, 404, 501, 505, 599 }) {
-        Harness h;
-        h.transport->respond(status);
-        h.transport->respond(204);
-        auto outcome = h.send(h.client());
-        ASSERT_TRUE(outcome.ok());
-        EXPECT_EQ(outcome.value->status, status);
-        EXPECT_EQ(h.transport->requests.size(), 1u) << status;
-        EXPECT_TRUE(h.recorded.waits.empty()) << status;
+        EXPECT_EQ(outcome.value->status, retryable ? 204 : status) << status;
     }
 }
 
@@ -131,32 +110,22 @@ TEST(HTTPClient, HonoursRetryAfterWithinBounds)
 {
     const std::vector<std::pair<QByteArray, std::chrono::milliseconds>> cases {
         { "2", 2000ms },
-        { "120", 30000ms },
+        { "120", 30000ms }, // capped
         { "-5", 0ms },
         { " \t1.5\t ", 1500ms },
-        { "+0.25", 250ms },
         { "1e1", 10000ms },
         { "1e400", 30000ms },
-        { "-1e400", 0ms },
-        { "1e-400", 0ms },
         // Unreadable: the exponential delay (0.3 s × 0.7) instead.
         { "Wed, 21 Oct 2015 07:28:00 GMT", 210ms },
         { "nan", 210ms },
-        { "inf", 210ms },
         { "0x10", 210ms },
-        { "3s", 210ms },
         { "", 210ms },
-        { "1e", 210ms },
-        { ".", 210ms },
-        { "2\n", 210ms },
     };
     for (const auto& [value, expected] : cases) {
         Harness h;
-        // Looked up ignoring case.
-        h.transport->respond(429, {}, { { "retry-after", value } });
+        h.transport->respond(429, {}, { { "retry-after", value } }); // looked up ignoring case
         h.transport->respond(200);
-        auto outcome = h.send(h.client());
-        ASSERT_TRUE(outcome.ok());
+        ASSERT_TRUE(h.send().ok());
         ASSERT_EQ(h.recorded.waits.size(), 1u);
         EXPECT_EQ(h.recorded.waits[0], expected) << value.toStdString();
     }
@@ -166,103 +135,59 @@ TEST(HTTPClient, BacksOffExponentiallyWithJitterAtBothEnds)
 {
     EXPECT_EQ(HTTPClient::jitter(lowestBits), 0.7);
     EXPECT_EQ(HTTPClient::jitter(highestBits), 1.3);
-    // Only the top 53 bits count.
-    EXPECT_EQ(HTTPClient::jitter(0x7ff), 0.7);
-    EXPECT_NEAR(HTTPClient::jitter(std::uint64_t(1) << 63), 1.0, 1e-12);
-
-    auto fixed = [](std::uint64_t bits) { return HTTPClient::RandomSource([bits] { return bits; }); };
-    EXPECT_DOUBLE_EQ(HTTPClient::delay(1, 0.3, std::nullopt, fixed(highestBits)), 0.39);
-    EXPECT_DOUBLE_EQ(HTTPClient::delay(3, 0.3, std::nullopt, fixed(highestBits)), 3.51);
-    EXPECT_DOUBLE_EQ(HTTPClient::delay(2, 1.0, QByteArray("soon"), fixed(lowestBits)), 2.1);
-    EXPECT_DOUBLE_EQ(HTTPClient::delay(2, 1.0, QByteArray("7"), fixed(lowestBits)), 7.0);
-
-    // The system source stays inside the band.
-    for (int i = 0; i < 200; ++i) {
-        const double wait = HTTPClient::delay(2, 0.3, std::nullopt);
+    EXPECT_EQ(HTTPClient::jitter(0x7ff), 0.7); // only the top 53 bits count
+    for (int i = 0; i < 100; ++i) {
+        const double wait = HTTPClient::delay(2, 0.3, std::nullopt); // the system source
         EXPECT_GE(wait, 0.9 * 0.7);
         EXPECT_LE(wait, 0.9 * 1.3);
     }
-
     Harness h;
     h.randomBits = highestBits;
     h.transport->respond(500);
     h.transport->respond(500);
-    h.transport->respond(500);
-    h.send(h.client());
+    h.send();
     EXPECT_EQ(h.recorded.waits, (std::vector { 390ms, 1170ms }));
 }
 
 TEST(HTTPClient, RetriesTransientNetworkFailuresOnly)
 {
-    {
-        Harness h;
-        h.transport->failWith(NetworkError::Code::timedOut);
-        h.transport->failWith(NetworkError::Code::connectionLost);
-        h.transport->respond(200);
-        auto outcome = h.send(h.client());
-        ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-        EXPECT_EQ(h.transport->requests.size(), 3u);
-        EXPECT_EQ(h.recorded.waits, (std::vector { 210ms, 630ms }));
-    }
-    for (auto code : { NetworkError::Code::cannotConnect, NetworkError::Code::cannotFindHost,
-             NetworkError::Code::notConnected, NetworkError::Code::resourceUnavailable }) {
+    for (Code code : { Code::timedOut, Code::connectionLost, Code::cannotConnect, Code::cannotFindHost,
+             Code::notConnected, Code::resourceUnavailable }) {
         Harness h;
         h.transport->failWith(code);
         h.transport->respond(200);
-        EXPECT_TRUE(h.send(h.client()).ok());
+        EXPECT_TRUE(h.send().ok()) << int(code);
     }
-    for (auto code : { NetworkError::Code::badServerResponse, NetworkError::Code::tlsFailure, NetworkError::Code::other }) {
+    for (Code code : { Code::badServerResponse, Code::tlsFailure, Code::other }) {
         Harness h;
         h.transport->failWith(code, "final");
         h.transport->respond(200);
-        auto outcome = h.send(h.client());
-        ASSERT_FALSE(outcome.ok());
+        auto outcome = h.send();
         EXPECT_EQ(thrownCode(outcome), code);
         EXPECT_EQ(outcome.errorText(), "final");
         EXPECT_EQ(h.transport->requests.size(), 1u);
     }
+    // Anything that is no NetworkError passes through untried too.
+    Harness odd;
+    odd.transport->fail(std::runtime_error("odd"));
+    EXPECT_EQ(odd.send().errorText(), "odd");
+    EXPECT_EQ(odd.transport->requests.size(), 1u);
 }
 
 TEST(HTTPClient, ThrowsTheLastTransientFailureUnchanged)
 {
     Harness h;
-    h.transport->failWith(NetworkError::Code::timedOut, "first");
-    h.transport->failWith(NetworkError::Code::timedOut, "second");
-    h.transport->failWith(NetworkError::Code::timedOut, "The request timed out");
-    auto outcome = h.send(h.client());
-    ASSERT_FALSE(outcome.ok());
-    EXPECT_EQ(thrownCode(outcome), NetworkError::Code::timedOut);
+    h.transport->failWith(Code::timedOut, "first");
+    h.transport->failWith(Code::timedOut, "second");
+    h.transport->failWith(Code::timedOut, "The request timed out");
+    auto outcome = h.send();
+    EXPECT_EQ(thrownCode(outcome), Code::timedOut);
     EXPECT_EQ(outcome.errorText(), "The request timed out");
 
     Harness once;
-    once.transport->failWith(NetworkError::Code::timedOut, "only");
-    auto notIdempotent = once.send(once.client(), false);
-    EXPECT_EQ(notIdempotent.errorText(), "only");
+    once.transport->failWith(Code::timedOut, "only");
+    EXPECT_EQ(once.send(false).errorText(), "only");
     EXPECT_EQ(once.transport->requests.size(), 1u);
-}
-
-TEST(HTTPClient, OtherFailuresPassThroughWithoutRetry)
-{
-    Harness h;
-    h.transport->fail(std::runtime_error("odd"));
-    h.transport->respond(200);
-    auto outcome = h.send(h.client());
-    EXPECT_EQ(outcome.errorText(), "odd");
-    EXPECT_EQ(h.transport->requests.size(), 1u);
-}
-
-TEST(HTTPClient, TimeoutIsPutOnEveryAttempt)
-{
-    Harness h;
-    h.transport->respond(200);
-    h.send(h.client(3, 0.3, 2.5));
-    ASSERT_EQ(h.transport->requests.size(), 1u);
-    EXPECT_EQ(h.transport->requests[0].timeout, 2500ms);
-
-    Harness none;
-    none.transport->respond(200);
-    none.send(none.client(3, 0.3, 0));
-    EXPECT_EQ(none.transport->requests[0].timeout, 0ms);
 }
 
 TEST(HTTPClient, CancellationEndsABackoffAtOnce)
@@ -289,7 +214,7 @@ TEST(HTTPClient, CancellationEndsARequestAndIsNotRetried)
     h.transport->respond(200);
     std::stop_source source;
     QTimer::singleShot(5ms, [&] { source.request_stop(); });
-    auto outcome = h.send(h.client(), true, source.get_token());
+    auto outcome = h.send(true, source.get_token());
     ASSERT_FALSE(outcome.timedOut);
     EXPECT_THROW(outcome.rethrow(), CancellationError);
     EXPECT_EQ(h.transport->requests.size(), 1u);
@@ -297,7 +222,7 @@ TEST(HTTPClient, CancellationEndsARequestAndIsNotRetried)
     Harness stopped;
     std::stop_source already;
     already.request_stop();
-    EXPECT_THROW(stopped.send(stopped.client(), true, already.get_token()).rethrow(), CancellationError);
+    EXPECT_THROW(stopped.send(true, already.get_token()).rethrow(), CancellationError);
     EXPECT_TRUE(stopped.transport->requests.empty());
 }
 
@@ -307,7 +232,7 @@ TEST(HTTPClient, CopiesShareTheTransportAndOutliveTheOriginal)
     h.transport->respond(500);
     h.transport->respond(200);
     QCoro::Task<HTTPResponse> task = [&] {
-        HTTPClient shortLived = h.client();
+        HTTPClient shortLived = h.client(3, 2.5);
         HTTPRequest request;
         request.url = QUrl("https://api.example.test/");
         return shortLived.send(request, true);
@@ -315,7 +240,8 @@ TEST(HTTPClient, CopiesShareTheTransportAndOutliveTheOriginal)
     auto outcome = waitForTask(std::move(task));
     ASSERT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.value->status, 200);
-    EXPECT_EQ(h.transport->requests.size(), 2u);
+    ASSERT_EQ(h.transport->requests.size(), 2u);
+    EXPECT_EQ(h.transport->requests[1].timeout, 2500ms);
 }
 
 } // namespace

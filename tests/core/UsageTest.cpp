@@ -8,6 +8,9 @@ using namespace std::chrono;
 
 namespace {
 
+constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t int64Min = std::numeric_limits<std::int64_t>::min();
+
 UsageSummary decode(const std::string& json)
 {
     return VelmoJSON::decode<UsageSummary>(json);
@@ -23,13 +26,10 @@ TEST(UsageSummary, EmptyBodyGetsEveryDefault)
     const UsageSummary s = decode("{}");
     EXPECT_EQ(s.scope, "key");
     EXPECT_EQ(s.currency, "USD");
-    EXPECT_EQ(s.startTime, Timestamp {});
-    EXPECT_EQ(s.endTime, Timestamp {});
     EXPECT_EQ(s.bucketWidth, "1d");
     EXPECT_EQ(s.totals, UsageMetrics::zero);
     EXPECT_TRUE(s.buckets.empty());
     EXPECT_EQ(s.days(), 1);
-    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD::zero);
 }
 
 TEST(UsageSummary, DaysRoundHalvesAwayFromZeroAndAreAtLeastOne)
@@ -42,8 +42,7 @@ TEST(UsageSummary, DaysRoundHalvesAwayFromZeroAndAreAtLeastOne)
     UsageSummary s;
     s.startTime = epoch(1'700'000'000);
     const std::pair<double, std::int64_t> cases[] = {
-        { 3.5 * 86'400, 4 }, { 3.49 * 86'400, 3 }, { 0, 1 }, { -10 * 86'400, 1 }, { 0.5 * 86'400, 1 },
-        { 1.5 * 86'400, 2 }, { 30 * 86'400, 30 },
+        { 3.5 * 86'400, 4 }, { 3.49 * 86'400, 3 }, { 0, 1 }, { -10 * 86'400, 1 }, { 1.5 * 86'400, 2 },
     };
     for (const auto& [length, days] : cases) {
         s.endTime = s.startTime + duration_cast<Timestamp::duration>(duration<double>(length));
@@ -61,82 +60,56 @@ TEST(UsageSummary, DailyAverageTruncatesTowardZero)
     s.endTime = s.startTime + hours(24 * 3);
     s.totals.charged = MicrosUSD(-10);
     EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(-3));
-    s.totals.charged = MicrosUSD(std::numeric_limits<std::int64_t>::min());
+    s.totals.charged = MicrosUSD(int64Min);
     s.endTime = s.startTime;
-    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(std::numeric_limits<std::int64_t>::min()));
+    EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(int64Min));
 }
 
-TEST(UsageBucket, TimesAreRequiredAndMetricsDefaultToZero)
+TEST(UsageBucket, TimesAreRequiredAndOneBadBucketFailsTheWholeResponse)
 {
     EXPECT_THROW(decode(R"({"buckets":[{"end_time":1700086400}]})"), VelmoJSON::DecodingError);
     EXPECT_THROW(decode(R"({"buckets":[{"start_time":null,"end_time":1700086400}]})"), VelmoJSON::DecodingError);
+    EXPECT_THROW(decode(R"({"buckets":{}})"), VelmoJSON::DecodingError);
     const UsageSummary s = decode(R"({"buckets":[{"start_time":1700000000,"end_time":1700086400}]})");
     ASSERT_EQ(s.buckets.size(), 1u);
     EXPECT_EQ(s.buckets[0].startTime, epoch(1'700'000'000));
     EXPECT_EQ(s.buckets[0].metrics, UsageMetrics::zero);
-}
-
-TEST(UsageBucket, OneBadBucketFailsTheWholeResponseAndSaysWhich)
-{
     try {
         decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})");
         FAIL();
     } catch (const VelmoJSON::DecodingError& error) {
         EXPECT_EQ(error.path(), "buckets[1].requests");
     }
-    EXPECT_THROW(decode(R"({"buckets":{}})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"buckets":[7]})"), VelmoJSON::DecodingError);
 }
 
 TEST(UsageMetrics, CountersAreExactIntegersWhileAmountsFollowTheMoneyRules)
 {
-    EXPECT_THROW(decode(R"({"totals":{"requests":"12"}})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"totals":{"input_tokens":1.5}})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"totals":{"output_tokens":9223372036854775808}})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"totals":{"requests":true}})"), VelmoJSON::DecodingError);
+    for (const char* bad : { R"({"totals":{"requests":"12"}})", R"({"totals":{"input_tokens":1.5}})",
+             R"({"totals":{"output_tokens":9223372036854775808}})", R"({"totals":{"requests":true}})",
+             R"({"start_time":1700000000.5})", R"({"start_time":"1700000000"})",
+             R"({"end_time":9000000000000000000})" }) // beyond the clock: a clear failure, not a wrap
+        EXPECT_THROW(decode(bad), VelmoJSON::DecodingError) << bad;
     EXPECT_EQ(decode(R"({"totals":{"requests":12.0}})").totals.requests, 12);
+    EXPECT_EQ(decode(R"({"start_time":1700000000.0})").startTime, epoch(1'700'000'000));
     EXPECT_EQ(decode(R"({"totals":{"charged_micros_usd":"12"}})").totals.charged, MicrosUSD(12));
     EXPECT_EQ(decode(R"({"totals":{"usage_value_micros_usd":2.5}})").totals.usageValue, MicrosUSD(3));
 }
 
-TEST(UsageSummary, EpochTimesAcceptWholeFloatsOnly)
+TEST(UsageMetrics, DerivedSumsAndRatesNeitherOverflowNorDivideByZero)
 {
-    EXPECT_EQ(decode(R"({"start_time":1700000000.0})").startTime, epoch(1'700'000'000));
-    EXPECT_THROW(decode(R"({"start_time":1700000000.5})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"start_time":"1700000000"})"), VelmoJSON::DecodingError);
-    // Beyond the clock's range there is no instant: a clear failure, not a wrap.
-    EXPECT_THROW(decode(R"({"end_time":9000000000000000000})"), VelmoJSON::DecodingError);
-}
-
-TEST(UsageMetrics, DerivedSumsAndRates)
-{
-    UsageMetrics m;
-    m.inputTokens = 100;
-    m.outputTokens = 50;
-    m.cacheReadTokens = 7;
-    m.cacheWriteTokens = 3;
+    UsageMetrics m { .requests = 0, .failedRequests = 5, .inputTokens = 100, .outputTokens = 50 };
     EXPECT_EQ(m.totalTokens(), 150);
-    EXPECT_EQ(m.cacheTokens(), 10);
-    m.requests = 0;
-    m.failedRequests = 5;
     EXPECT_EQ(m.failureRate(), 0.0);
     m.requests = 8;
     m.failedRequests = 2;
     EXPECT_DOUBLE_EQ(m.failureRate(), 0.25);
-    m.inputTokens = std::numeric_limits<std::int64_t>::max();
-    m.cacheReadTokens = std::numeric_limits<std::int64_t>::max();
-    EXPECT_EQ(m.totalTokens(), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(m.cacheTokens(), std::numeric_limits<std::int64_t>::max());
-}
-
-TEST(UsageScope, BuiltFromItsExactTexts)
-{
-    EXPECT_EQ(usageScopeFromText("key"), UsageScope::key);
+    m.inputTokens = int64Max;
+    m.cacheReadTokens = int64Max;
+    m.cacheWriteTokens = 3;
+    EXPECT_EQ(m.totalTokens(), int64Max);
+    EXPECT_EQ(m.cacheTokens(), int64Max);
     EXPECT_EQ(usageScopeFromText("account"), UsageScope::account);
     EXPECT_EQ(usageScopeFromText("Account"), std::nullopt);
-    EXPECT_EQ(usageScopeFromText(""), std::nullopt);
-    EXPECT_EQ(usageScopeText(UsageScope::account), "account");
-    EXPECT_EQ(usageScopeText(UsageScope::key), "key");
 }
 
 TEST(UsageSummary, EncodesEveryKeyWithEpochSecondsTruncated)
@@ -153,9 +126,7 @@ TEST(UsageSummary, EncodesEveryKeyWithEpochSecondsTruncated)
         R"("scope":"key","start_time":1700000000,"totals":{"cache_read_tokens":0,"cache_write_tokens":0,)"
         R"("charged_micros_usd":0,"failed_requests":0,"input_tokens":0,"output_tokens":0,"requests":0,)"
         R"("usage_value_micros_usd":0}})");
-    UsageSummary back = decode(json);
-    EXPECT_EQ(back.startTime, epoch(1'700'000'000));
-    EXPECT_EQ(back.buckets.at(0).metrics, s.buckets[0].metrics);
+    EXPECT_EQ(decode(json).buckets.at(0).metrics, s.buckets[0].metrics);
     // An empty bucket list is still written.
     EXPECT_NE(VelmoJSON::encode(UsageSummary {}).find(R"("buckets":[])"), std::string::npos);
 }

@@ -73,32 +73,17 @@ TEST_F(VelmoClientDevServerTest, FetchesTheDemoAccountsBalance)
     const Balance& balance = *outcome.value;
 
     // The demo account: $42.75 in all, $30 spendable through the capped key,
-    // $20 of builder-plan credit ($5 trial, $15 subscription).
-    EXPECT_EQ(balance.currency, "USD");
+    // $20 of builder-plan credit; the trial ends at a UTC midnight six days on.
     EXPECT_EQ(balance.accountBalance, MicrosUSD { 42'750'000 });
     EXPECT_EQ(balance.availableBalance, MicrosUSD { 30'000'000 });
-    EXPECT_EQ(balance.goToMarketBalance, MicrosUSD { 20'000'000 });
-    EXPECT_EQ(balance.payAsYouGoBalance(), MicrosUSD { 22'750'000 });
-    EXPECT_TRUE(balance.isCapped());
-    EXPECT_FALSE(balance.isLow());
-    EXPECT_FALSE(balance.apiKey.unlimited);
-    EXPECT_EQ(balance.apiKey.remaining, MicrosUSD { 30'000'000 });
-    EXPECT_EQ(balance.apiKey.used, MicrosUSD { 20'000'000 });
     EXPECT_EQ(balance.apiKey.limit(), MicrosUSD { 50'000'000 });
-    ASSERT_TRUE(balance.gtm);
-    EXPECT_TRUE(balance.gtm->active);
-    EXPECT_EQ(balance.gtm->planCode, "builder");
+    ASSERT_TRUE(balance.gtm && balance.gtm->trialExpiresAt);
     EXPECT_EQ(balance.gtm->planName(), "Builder Plan");
-    EXPECT_EQ(balance.gtm->balance, MicrosUSD { 20'000'000 });
-    EXPECT_EQ(balance.gtm->trialBalance, MicrosUSD { 5'000'000 });
     EXPECT_EQ(balance.gtm->subscriptionBalance, MicrosUSD { 15'000'000 });
-    // The trial ends at a UTC midnight six days on, the plan renews eighteen days on.
-    ASSERT_TRUE(balance.gtm->trialExpiresAt && balance.gtm->expiresAt);
     const std::int64_t trialEnd = epochSeconds(*balance.gtm->trialExpiresAt);
     EXPECT_EQ(trialEnd % day, 0);
     EXPECT_GT(trialEnd, epochSeconds(before) + 5 * day - 1);
     EXPECT_LE(trialEnd, epochSeconds(after) + 6 * day);
-    EXPECT_EQ(epochSeconds(*balance.gtm->expiresAt) - trialEnd, 12 * day);
     // as_of is the server's clock with milliseconds.
     EXPECT_GE(balance.asOf, std::chrono::floor<std::chrono::milliseconds>(before));
     EXPECT_LE(balance.asOf, after);
@@ -107,7 +92,6 @@ TEST_F(VelmoClientDevServerTest, FetchesTheDemoAccountsBalance)
     const Json counters = server.counters();
     EXPECT_EQ(counters.at("requests").at("balance"), 1);
     const Json& last = counters.at("last_request").at("balance");
-    EXPECT_EQ(last.at("method"), "GET");
     EXPECT_EQ(last.at("path"), "/v1/credits/balance");
     EXPECT_EQ(last.at("authorization_scheme"), "Bearer");
     EXPECT_EQ(last.at("x-velmo-source"), "menubar");
@@ -131,21 +115,15 @@ TEST_F(VelmoClientDevServerTest, FetchesThirtyDaysOfUsageForEitherScope)
         // says what it must have sent.
         const Json expected = velmo::devserver::DemoAccount::usage(start, end, scopeText);
         EXPECT_EQ(usage.scope, scopeText);
-        EXPECT_EQ(usage.currency, "USD");
-        EXPECT_EQ(usage.bucketWidth, "1d");
         EXPECT_EQ(usage.startTime, fromSeconds(start));
-        EXPECT_EQ(usage.endTime, fromSeconds(end));
         EXPECT_EQ(usage.days(), 30);
         expectMetrics(usage.totals, expected.at("totals"), "totals");
-        EXPECT_EQ(usage.dailyAverageCharged(),
-            MicrosUSD { expected.at("totals").at("charged_micros_usd").get<std::int64_t>() / 30 });
         const Json& buckets = expected.at("buckets");
-        ASSERT_EQ(usage.buckets.size(), buckets.size());
         ASSERT_EQ(usage.buckets.size(), 30u);
+        ASSERT_EQ(usage.buckets.size(), buckets.size());
         for (std::size_t i = 0; i < buckets.size(); ++i) {
             EXPECT_EQ(
                 usage.buckets[i].startTime, fromSeconds(buckets[i].at("start_time").get<std::int64_t>()));
-            EXPECT_EQ(usage.buckets[i].endTime, fromSeconds(buckets[i].at("end_time").get<std::int64_t>()));
             expectMetrics(usage.buckets[i].metrics, buckets[i], "bucket " + std::to_string(i));
         }
 
@@ -173,9 +151,7 @@ TEST_F(VelmoClientDevServerTest, RejectedTokensCarryTheServersMessageAndAreNotRe
         { revoked.accessToken, "Credential rejected: access token revoked" },
     };
     for (const Case& c : cases) {
-        auto outcome = waitForTask(client().balance(QString::fromStdString(c.token)));
-        const VelmoError error = velmoError(outcome);
-        EXPECT_EQ(error.kind(), VelmoError::Kind::unauthorized);
+        const VelmoError error = velmoError(waitForTask(client().balance(QString::fromStdString(c.token))));
         EXPECT_TRUE(error.isCredentialProblem());
         EXPECT_EQ(error.what(), c.text);
     }
@@ -195,7 +171,6 @@ TEST_F(VelmoClientDevServerTest, RetriesServiceUnavailableUntilTheServerAnswers)
     server.injectStatus("balance", 503);
     auto outcome = waitForTask(client().balance(QString::fromStdString(session.accessToken)));
     ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(outcome.value->accountBalance, MicrosUSD { 42'750'000 });
     Json counters = server.counters();
     EXPECT_EQ(counters.at("requests").at("balance"), 2);
     EXPECT_EQ(counters.at("faults_served").at("balance"), 1);
@@ -203,10 +178,7 @@ TEST_F(VelmoClientDevServerTest, RetriesServiceUnavailableUntilTheServerAnswers)
     // Unavailable for every attempt: the last answer's status and message.
     server.injectStatus("balance", 503, 3, 0);
     auto failed = waitForTask(client().balance(QString::fromStdString(session.accessToken)));
-    const VelmoError error = velmoError(failed);
-    EXPECT_EQ(error.kind(), VelmoError::Kind::http);
-    EXPECT_EQ(error.status(), 503);
-    EXPECT_STREQ(error.what(), "503: Service Unavailable");
+    EXPECT_STREQ(velmoError(failed).what(), "503: Service Unavailable");
     counters = server.counters();
     EXPECT_EQ(counters.at("requests").at("balance"), 5);
     EXPECT_EQ(counters.at("faults_served").at("balance"), 4);
@@ -221,9 +193,7 @@ TEST_F(VelmoClientDevServerTest, SlowServerTimesOut)
     const VelmoClient impatient(server.baseURL(), HTTPClient::platform(1, 0.3, 0.5, true), "menubar");
     auto outcome = waitForTask(impatient.balance(QString::fromStdString(session.accessToken)), 15s);
     ASSERT_FALSE(outcome.timedOut);
-    const VelmoError error = velmoError(outcome);
-    EXPECT_EQ(error.kind(), VelmoError::Kind::network);
-    EXPECT_STREQ(error.what(), "Network error: The request timed out");
+    EXPECT_STREQ(velmoError(outcome).what(), "Network error: The request timed out");
     EXPECT_EQ(server.counters().at("requests").at("balance"), 1);
 }
 

@@ -7,8 +7,6 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 using namespace std::chrono_literals;
 using velmo::test::FakeHTTPTransport;
 using velmo::test::RecordedWaits;
@@ -18,8 +16,6 @@ namespace {
 
 const QByteArray balanceBody = R"({"currency":"USD","account_balance_micros_usd":12500000,
     "available_balance_micros_usd":"12000000","as_of":"2025-03-04T05:06:07Z"})";
-const QByteArray usageBody = R"({"scope":"account","start_time":1700000000,"end_time":1700604800,
-    "bucket_width":"1d","buckets":[]})";
 
 Timestamp at(double seconds)
 {
@@ -34,7 +30,6 @@ struct Harness {
     {
         HTTPClient http(transport, 3, 0.3, 30);
         http.setSleeper(recorded.sleeper());
-        http.setRandomSource([] { return std::uint64_t(0); });
         return VelmoClient(QUrl(base), http);
     }
     velmo::test::TaskOutcome<Balance> balance(std::stop_token stop = {})
@@ -56,19 +51,20 @@ VelmoError velmoError(const std::exception_ptr& error)
 
 TEST(VelmoClient, NormalizesBaseURLs)
 {
-    for (const char* given : { "https://api.example.test", "https://api.example.test/", "https://api.example.test/v1",
-             "https://api.example.test/v1/", "https://api.example.test/apis/v1//", "https://api.example.test/apis/v1",
-             "https://api.example.test///" })
-        EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl(given)), QUrl("https://api.example.test")) << given;
-    EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl("https://h.test/api")), QUrl("https://h.test/api"));
-    EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl("http://127.0.0.1:8080/v1")), QUrl("http://127.0.0.1:8080"));
-    EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl("https://h.test/proxy/v1/")), QUrl("https://h.test/proxy"));
-    // Nothing left to parse: the URL stays as given.
-    EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl("/")), QUrl("/"));
-
+    const std::pair<const char*, const char*> cases[] = {
+        { "https://api.example.test", "https://api.example.test" },
+        { "https://api.example.test/v1/", "https://api.example.test" },
+        { "https://api.example.test/apis/v1//", "https://api.example.test" },
+        { "https://api.example.test///", "https://api.example.test" },
+        { "https://h.test/api", "https://h.test/api" },
+        { "http://127.0.0.1:8080/v1", "http://127.0.0.1:8080" },
+        { "https://h.test/proxy/v1/", "https://h.test/proxy" },
+        { "/", "/" }, // nothing left to parse: the URL stays as given
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl(given)), QUrl(expected)) << given;
     Harness h;
     EXPECT_EQ(h.client("https://h.test/api").balanceRequest("t").url, QUrl("https://h.test/api/v1/credits/balance"));
-    EXPECT_EQ(h.client("https://h.test/v1/").balanceRequest("t").url, QUrl("https://h.test/v1/credits/balance"));
 }
 
 TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
@@ -78,7 +74,6 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
     const HTTPRequest balance = client.balanceRequest("tok-123");
     EXPECT_EQ(balance.method, "GET");
     EXPECT_EQ(balance.url.toString(QUrl::FullyEncoded), "https://api.example.test/v1/credits/balance");
-    EXPECT_FALSE(balance.url.hasQuery());
     const QList<QPair<QByteArray, QByteArray>> headers {
         { "Authorization", "Bearer tok-123" },
         { "Content-Type", "application/json" },
@@ -86,7 +81,6 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
         { "x-velmo-source", "menubar" },
     };
     EXPECT_EQ(balance.headers, headers);
-    EXPECT_TRUE(balance.body.isEmpty());
 
     const HTTPRequest usage = client.usageRequest("tok-123", at(1'700'000'000.9), at(1'700'604'800), UsageScope::key);
     EXPECT_EQ(usage.url.path(), "/v1/usage");
@@ -103,16 +97,13 @@ TEST(VelmoClient, DecodesSuccessfulAnswersAfterRetries)
     h.transport->respond(200, balanceBody);
     auto balance = h.balance();
     ASSERT_TRUE(balance.ok()) << balance.errorText();
-    EXPECT_EQ(balance.value->accountBalance, MicrosUSD { 12'500'000 });
     EXPECT_EQ(balance.value->availableBalance, MicrosUSD { 12'000'000 });
-    ASSERT_EQ(h.transport->requests.size(), 2u);
-    EXPECT_EQ(h.transport->requests[1].timeout, 30s);
+    EXPECT_EQ(h.transport->requests.size(), 2u);
 
-    h.transport->respond(200, usageBody);
+    h.transport->respond(200, R"({"scope":"account","buckets":[]})");
     auto usage = waitForTask(h.client().usage("tok", at(1'700'000'000), at(1'700'604'800), UsageScope::account));
     ASSERT_TRUE(usage.ok()) << usage.errorText();
     EXPECT_EQ(usage.value->scope, "account");
-    EXPECT_TRUE(h.transport->requests.back().url.query().endsWith("scope=account"));
 }
 
 TEST(VelmoClient, MapsStatusesToErrors)
@@ -120,61 +111,39 @@ TEST(VelmoClient, MapsStatusesToErrors)
     struct Case {
         int status;
         QByteArray body;
-        VelmoError expected;
         std::string text;
     };
-    const std::vector<Case> cases {
-        { 401, R"({"error":{"message":"token expired"}})", VelmoError::unauthorized("token expired"), "Credential rejected: token expired" },
-        { 403, "", VelmoError::unauthorized("forbidden"), "Credential rejected: forbidden" },
-        { 500, R"({"error":"boom"})", VelmoError::http(500, "boom"), "500: boom" },
-        { 404, R"({"detail":"x"})", VelmoError::http(404, R"({"detail":"x"})"), R"(404: {"detail":"x"})" },
-        { 502, "\n <html><body>Bad gateway</body></html>\r\n", VelmoError::http(502, "<html><body>Bad gateway</body></html>"), "502: <html><body>Bad gateway</body></html>" },
-        { 302, "", VelmoError::http(302, "found"), "302: found" },
-        { 418, " ", VelmoError::http(418, "i'm a teapot"), "418: i'm a teapot" },
-        { 299 + 700, "", VelmoError::http(999, "unknown status"), "999: unknown status" },
+    const Case cases[] = {
+        { 401, R"({"error":{"message":"token expired"}})", "Credential rejected: token expired" },
+        { 403, "", "Credential rejected: forbidden" },
+        { 500, R"({"error":"boom"})", "500: boom" },
+        { 502, "\n <html>Bad gateway</html>\r\n", "502: <html>Bad gateway</html>" },
+        { 302, "", "302: found" },
+        { 999, "", "999: unknown status" },
     };
     for (const auto& c : cases) {
         Harness h;
         for (int i = 0; i < 3; ++i) // retryable ones get all their attempts
             h.transport->respond(c.status, c.body);
-        auto outcome = h.balance();
-        ASSERT_FALSE(outcome.ok()) << c.status;
-        const VelmoError error = velmoError(outcome.error);
-        EXPECT_EQ(error, c.expected) << c.status;
+        const VelmoError error = velmoError(h.balance().error);
         EXPECT_EQ(error.what(), c.text);
-        EXPECT_EQ(error.isCredentialProblem(), c.status == 401 || c.status == 403);
+        EXPECT_EQ(error.isCredentialProblem(), c.status == 401 || c.status == 403) << c.status;
+        if (!error.isCredentialProblem()) {
+            EXPECT_EQ(error.status(), c.status);
+        }
     }
-}
-
-TEST(VelmoClient, RetryableStatusesGetThreeAttemptsBeforeJudgement)
-{
-    Harness h;
-    h.transport->respond(429, R"({"message":"slow down"})", { { "Retry-After", "1" } });
-    h.transport->respond(503, "busy");
-    h.transport->respond(503, R"({"message":"still busy"})");
-    h.transport->respond(200, balanceBody);
-    auto outcome = h.balance();
-    EXPECT_EQ(velmoError(outcome.error), VelmoError::http(503, "still busy"));
-    EXPECT_EQ(h.transport->requests.size(), 3u);
-    EXPECT_EQ(h.recorded.waits, (std::vector { 1000ms, 630ms }));
 }
 
 TEST(VelmoClient, UnreadableSuccessesAreDecodingErrors)
 {
-    for (const QByteArray& body : { QByteArray(), QByteArray("<html>ok</html>"), QByteArray(R"({"account_balance_micros_usd":"lots"})"),
-             QByteArray("[1,2]"), QByteArray("\xff\xfe{}") }) {
+    for (const QByteArray& body : { QByteArray(), QByteArray("<html>ok</html>"), QByteArray("[1,2]"),
+             QByteArray(R"({"account_balance_micros_usd":"lots"})") }) {
         Harness h;
         h.transport->respond(200, body);
-        auto outcome = h.balance();
-        ASSERT_FALSE(outcome.ok()) << body.toStdString();
-        const VelmoError error = velmoError(outcome.error);
-        EXPECT_EQ(error.kind(), VelmoError::Kind::decoding);
+        const VelmoError error = velmoError(h.balance().error);
+        EXPECT_EQ(error.kind(), VelmoError::Kind::decoding) << body.toStdString();
         EXPECT_TRUE(std::string(error.what()).starts_with("Unexpected response: ")) << error.what();
-        EXPECT_GT(error.message().size(), 0u);
     }
-    Harness h;
-    h.transport->respond(200, R"({"account_balance_micros_usd":"lots"})");
-    EXPECT_NE(velmoError(h.balance().error).message().find("micros"), std::string::npos);
 }
 
 TEST(VelmoClient, NetworkFailuresAreNetworkErrors)
@@ -182,19 +151,15 @@ TEST(VelmoClient, NetworkFailuresAreNetworkErrors)
     Harness h;
     for (int i = 0; i < 3; ++i)
         h.transport->failWith(NetworkError::Code::timedOut, "The request timed out");
-    EXPECT_EQ(velmoError(h.balance().error), VelmoError::network("The request timed out"));
+    EXPECT_STREQ(velmoError(h.balance().error).what(), "Network error: The request timed out");
     EXPECT_EQ(h.transport->requests.size(), 3u);
-
-    Harness final;
-    final.transport->failWith(NetworkError::Code::tlsFailure, "TLS handshake failed");
-    EXPECT_STREQ(velmoError(final.balance().error).what(), "Network error: TLS handshake failed");
 
     Harness odd;
     odd.transport->fail(std::runtime_error("something else"));
     EXPECT_EQ(velmoError(odd.balance().error), VelmoError::network("something else"));
 }
 
-TEST(VelmoClient, CancellationPassesThrough)
+TEST(VelmoClient, CancellationPassesThroughAndBadTokensNeverLeave)
 {
     Harness h;
     h.transport->hang();
@@ -203,38 +168,35 @@ TEST(VelmoClient, CancellationPassesThrough)
     auto outcome = h.balance(source.get_token());
     ASSERT_FALSE(outcome.timedOut);
     EXPECT_THROW(outcome.rethrow(), CancellationError);
-}
 
-TEST(VelmoClient, RefusesTokensThatWouldBreakTheHeader)
-{
-    Harness h;
-    auto outcome = waitForTask(h.client().balance("tok\r\nX-Evil: 1"));
-    const VelmoError error = velmoError(outcome.error);
-    EXPECT_TRUE(error.isCredentialProblem());
-    EXPECT_TRUE(h.transport->requests.empty());
+    // A token that would break the header is refused before sending.
+    Harness bad;
+    EXPECT_TRUE(velmoError(waitForTask(bad.client().balance("tok\r\nX-Evil: 1")).error).isCredentialProblem());
+    EXPECT_TRUE(bad.transport->requests.empty());
 }
 
 TEST(VelmoClient, ErrorMessageRules)
 {
-    // The three JSON members, in order of preference, used unchanged.
-    EXPECT_EQ(VelmoClient::errorMessage(R"({"error":{"message":" spaced "},"message":"no"})", 400), " spaced ");
-    EXPECT_EQ(VelmoClient::errorMessage(R"({"error":"plain","message":"no"})", 400), "plain");
-    EXPECT_EQ(VelmoClient::errorMessage(R"({"error":{"code":7},"message":"top"})", 400), "top");
-    EXPECT_EQ(VelmoClient::errorMessage(R"({"error":{"message":5}})", 400), R"({"error":{"message":5}})");
-    // Not an object, or no usable member: the trimmed body.
-    EXPECT_EQ(VelmoClient::errorMessage("  [\"a\"]\n", 400), "[\"a\"]");
-    EXPECT_EQ(VelmoClient::errorMessage("\t Service down \r\n", 503), "Service down");
-    // Invalid UTF-8 is replaced, not dropped.
-    EXPECT_EQ(VelmoClient::errorMessage("bad \xff byte", 500), "bad \xEF\xBF\xBD byte");
+    const std::pair<QByteArray, std::string> fromBody[] = {
+        // The three JSON members, in order of preference, used unchanged.
+        { R"({"error":{"message":" spaced "},"message":"no"})", " spaced " },
+        { R"({"error":"plain","message":"no"})", "plain" },
+        { R"({"error":{"code":7},"message":"top"})", "top" },
+        // Not an object, or no usable member: the trimmed body.
+        { R"({"error":{"message":5}})", R"({"error":{"message":5}})" },
+        { "  [\"a\"]\n", "[\"a\"]" },
+        { "\t Service down \r\n", "Service down" },
+        { "bad \xff byte", "bad \xEF\xBF\xBD byte" }, // invalid UTF-8 replaced, not dropped
+    };
+    for (const auto& [body, message] : fromBody)
+        EXPECT_EQ(VelmoClient::errorMessage(body, 500), message) << body.toStdString();
     // Nothing in the body: the reason phrase.
-    EXPECT_EQ(VelmoClient::errorMessage("", 404), "not found");
-    EXPECT_EQ(VelmoClient::errorMessage(" \n", 403), "forbidden");
-    EXPECT_EQ(VelmoClient::errorMessage("", 500), "internal server error");
-    EXPECT_EQ(VelmoClient::errorMessage("", 503), "service unavailable");
-    EXPECT_EQ(VelmoClient::errorMessage("", 401), "unauthorized");
-    EXPECT_EQ(VelmoClient::errorMessage("", 460), "client error");
-    EXPECT_EQ(VelmoClient::errorMessage("", 0), "unknown status");
-    EXPECT_EQ(VelmoClient::errorMessage("", -3), "unknown status");
+    const std::pair<int, std::string> fromStatus[] = {
+        { 404, "not found" }, { 401, "unauthorized" }, { 503, "service unavailable" }, { 460, "client error" },
+        { 0, "unknown status" }, { -3, "unknown status" },
+    };
+    for (const auto& [status, message] : fromStatus)
+        EXPECT_EQ(VelmoClient::errorMessage(" \n", status), message) << status;
     // A huge page is cut to a readable length.
     const std::string huge = VelmoClient::errorMessage(QByteArray(1 << 20, 'x'), 502);
     EXPECT_LT(huge.size(), 2100u);
@@ -247,7 +209,6 @@ TEST(VelmoClient, BuiltInURLsYieldToTheEnvironment)
     qunsetenv("VELMO_CONSOLE_URL");
     const QUrl production = VelmoClient::productionBaseURL();
     EXPECT_EQ(production.scheme(), "https");
-    EXPECT_TRUE(production.path().isEmpty());
     EXPECT_EQ(VelmoClient::consoleURL().scheme(), "https");
 
     qputenv("VELMO_API_URL", "http://127.0.0.1:8123");

@@ -31,28 +31,26 @@ TEST(ParseDate, AcceptsBothInternetDateTimeForms)
     EXPECT_EQ(VelmoJSON::parseDate("2025-01-02T03:04:05Z"), utc(2025, 1, 2, 3, 4, 5));
     EXPECT_EQ(VelmoJSON::parseDate("2025-01-02T03:04:05.250Z"), utc(2025, 1, 2, 3, 4, 5) + milliseconds(250));
     EXPECT_EQ(VelmoJSON::parseDate("2025-01-02T03:04:05+01:00"), utc(2025, 1, 2, 2, 4, 5));
-    EXPECT_EQ(VelmoJSON::parseDate("2025-03-04T05:06:07.5+02:00"), utc(2025, 3, 4, 3, 6, 7) + milliseconds(500));
-    EXPECT_EQ(VelmoJSON::parseDate("2025-01-01T00:30:00-05:30"), utc(2025, 1, 1, 6, 0, 0));
+    EXPECT_EQ(VelmoJSON::parseDate("2025-01-01T00:30:00.5-05:30"), utc(2025, 1, 1, 6, 0, 0) + milliseconds(500));
     // Digits past nanoseconds are dropped, not rounded.
     EXPECT_EQ(VelmoJSON::parseDate("2025-01-02T03:04:05.1234567899Z"),
         utc(2025, 1, 2, 3, 4, 5) + nanoseconds(123'456'789));
     EXPECT_EQ(VelmoJSON::parseDate("2024-02-29T23:59:59Z"), utc(2024, 2, 29, 23, 59, 59));
-    EXPECT_EQ(VelmoJSON::parseDate("1969-12-31T23:59:59Z"), utc(1969, 12, 31, 23, 59, 59));
 }
 
 TEST(ParseDate, RejectsEverythingElse)
 {
     const char* rejected[] = {
-        "2025-01-02", "2025-01-02 03:04:05Z", "2025-01-02T03:04:05", "1735787045", "",
-        "2025-01-02T03:04:05.Z", "2025-01-02T03:04:05z", "2025-01-02t03:04:05Z", "2025-01-02T03:04Z",
-        "2025-1-02T03:04:05Z", "2025-01-02T03:04:05+0100", "2025-01-02T03:04:05+01", "2025-01-02T03:04:05 Z",
-        "2025-01-02T03:04:05Z ", " 2025-01-02T03:04:05Z", "2025-13-02T03:04:05Z", "2025-02-30T03:04:05Z",
-        "2023-02-29T03:04:05Z", "2025-01-02T24:00:00Z", "2025-01-02T03:60:05Z", "2025-01-02T03:04:61Z",
-        "2025-01-02T03:04:05+24:00", "+2025-01-02T03:04:05Z", "2025-01-02T03:04:05.5.5Z",
+        "2025-01-02", "2025-01-02 03:04:05Z", "2025-01-02T03:04:05", "1735787045", "", "2025-01-02T03:04:05.Z",
+        "2025-01-02T03:04:05z", "2025-01-02T03:04Z", "2025-01-02T03:04:05+0100", "2025-01-02T03:04:05Z ",
+        "2025-13-02T03:04:05Z", "2023-02-29T03:04:05Z", "2025-01-02T24:00:00Z", "2025-01-02T03:04:61Z",
+        "2025-01-02T03:04:05+24:00", "2025-01-02T03:04:05.5.5Z",
     };
     for (const char* text : rejected)
         EXPECT_EQ(VelmoJSON::parseDate(text), std::nullopt) << text;
     EXPECT_EQ(VelmoJSON::parseDate(std::string_view("2025-01-02T03:04:05Z\0", 21)), std::nullopt);
+    // In a document the error quotes the text as received.
+    EXPECT_EQ(decodeError(R"({"as_of":"2025-01-02 03:04:05Z"})"), "unrecognized date: 2025-01-02 03:04:05Z");
 }
 
 TEST(ParseDate, ClampsInstantsBeyondTheClockInsteadOfWrapping)
@@ -68,20 +66,11 @@ TEST(ParseDate, ClampsInstantsBeyondTheClockInsteadOfWrapping)
 
 TEST(FormatDate, WritesWholeSecondsInUTC)
 {
-    EXPECT_EQ(VelmoJSON::formatDate(utc(2025, 1, 2, 3, 4, 5)), "2025-01-02T03:04:05Z");
     EXPECT_EQ(VelmoJSON::formatDate(utc(2025, 1, 2, 3, 4, 5) + milliseconds(999)), "2025-01-02T03:04:05Z");
-    EXPECT_EQ(VelmoJSON::formatDate(Timestamp {}), "1970-01-01T00:00:00Z");
     // Before 1970 the fraction is still dropped toward the earlier second.
     EXPECT_EQ(VelmoJSON::formatDate(Timestamp {} - milliseconds(500)), "1969-12-31T23:59:59Z");
     const auto far = *VelmoJSON::parseDate("9999-12-31T23:59:59Z");
     EXPECT_EQ(VelmoJSON::parseDate(VelmoJSON::formatDate(far)), far);
-}
-
-TEST(DateDecoding, FailsWithTheTextAsReceived)
-{
-    EXPECT_EQ(decodeError(R"({"as_of":"2025-01-02"})"), "unrecognized date: 2025-01-02");
-    EXPECT_EQ(decodeError(R"({"as_of":"2025-01-02 03:04:05Z"})"), "unrecognized date: 2025-01-02 03:04:05Z");
-    EXPECT_NE(decodeError(R"({"as_of":1735787045})"), "(decoded)");
 }
 
 TEST(JSONParse, MalformedDocumentsAreDecodingErrors)
@@ -89,15 +78,11 @@ TEST(JSONParse, MalformedDocumentsAreDecodingErrors)
     const std::string bad[] = {
         "",
         "{",
-        "{\"currency\": }",
         "{} trailing",
-        "{}{}",
         "NaN",
         "{\"a\":1,}",
-        "\xff\xfe{}",
         "{\"currency\":\"\xc3\x28\"}", // invalid UTF-8 inside a string
         std::string("{\"currency\":\"U\0SD\"}", 18), // raw NUL in a string
-        "{\"account_balance_micros_usd\": 1e400}",
         "<html><body>Bad gateway</body></html>",
     };
     for (const auto& text : bad) {
@@ -107,10 +92,9 @@ TEST(JSONParse, MalformedDocumentsAreDecodingErrors)
     }
     EXPECT_EQ(decodeError("{\"currency\":\"U\\u0000SD\"}"), "text contains a NUL character");
     EXPECT_EQ(decodeError("[]"), "expected an object, found array");
-    EXPECT_EQ(decodeError("null"), "expected an object, found null");
 }
 
-TEST(JSONParse, DeepNestingIsRefusedWithoutExhaustingTheStack)
+TEST(JSONParse, DeepOrHugeDocumentsAreRefusedWithoutExhaustingTheStack)
 {
     const std::string deep = std::string(200'000, '[') + std::string(200'000, ']');
     try {
@@ -119,12 +103,8 @@ TEST(JSONParse, DeepNestingIsRefusedWithoutExhaustingTheStack)
     } catch (const VelmoJSON::DecodingError& error) {
         EXPECT_STREQ(error.what(), "JSON nested deeper than 128 levels");
     }
-    // Reasonable nesting is fine.
+    // Reasonable nesting is fine; a huge document is refused before parsing.
     EXPECT_NO_THROW(VelmoJSON::parse(std::string(100, '[') + std::string(100, ']')));
-}
-
-TEST(JSONParse, HugeDocumentsAreRefusedBeforeParsing)
-{
     std::string huge = "\"" + std::string(VelmoJSON::maxDocumentBytes, 'x') + "\"";
     EXPECT_THROW(VelmoJSON::parse(huge), VelmoJSON::DecodingError);
 }
@@ -135,17 +115,9 @@ TEST(DecodingError, SaysWhereInTheDocumentItFailed)
         VelmoJSON::decode<Balance>(R"({"gtm":{"balance_micros_usd":"x"}})");
         FAIL();
     } catch (const VelmoJSON::DecodingError& error) {
-        EXPECT_STREQ(error.what(), "expected micros USD as a number or numeric string");
-        EXPECT_EQ(error.path(), "gtm.balance_micros_usd");
         EXPECT_EQ(error.detailedDescription(),
             "expected micros USD as a number or numeric string (at gtm.balance_micros_usd)");
     }
-}
-
-TEST(Encoder, SortsKeysAtEveryLevelWithoutWhiteSpace)
-{
-    const VelmoJSON::Json value = { { "b", 1 }, { "a", { { "z", true }, { "y", nullptr } } } };
-    EXPECT_EQ(VelmoJSON::dump(value), R"({"a":{"y":null,"z":true},"b":1})");
 }
 
 } // namespace

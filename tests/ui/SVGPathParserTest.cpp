@@ -11,6 +11,7 @@
 namespace {
 
 using Token = SVGPathParser::Token;
+using Steps = std::vector<std::string>;
 
 Token cmd(char c)
 {
@@ -22,61 +23,35 @@ Token num(double v)
     return Token::number(v);
 }
 
-std::string str(double v)
+std::string point(QPointF p)
 {
     std::ostringstream out;
     out.precision(6);
-    out << v + 0.0; // no "-0"
+    out << p.x() + 0.0 << ' ' << p.y() + 0.0; // no "-0"
     return out.str();
 }
 
-std::string point(QPointF p)
-{
-    return str(p.x()) + " " + str(p.y());
-}
-
 // The path as SVG-like steps: "M x y", "L x y", "C x1 y1 x2 y2 x y".
-std::vector<std::string> steps(const QPainterPath& path)
+Steps steps(std::string_view data)
 {
-    std::vector<std::string> out;
+    const QPainterPath path = SVGPathParser::parse(data);
+    Steps out;
     for (int i = 0; i < path.elementCount(); ++i) {
         const QPainterPath::Element e = path.elementAt(i);
-        switch (e.type) {
-        case QPainterPath::MoveToElement:
-            out.push_back("M " + point(e));
-            break;
-        case QPainterPath::LineToElement:
-            out.push_back("L " + point(e));
-            break;
-        case QPainterPath::CurveToElement:
-            if (i + 2 < path.elementCount()) {
-                out.push_back("C " + point(e) + " " + point(path.elementAt(i + 1)) + " "
-                    + point(path.elementAt(i + 2)));
-                i += 2;
-            }
-            break;
-        case QPainterPath::CurveToDataElement:
-            out.push_back("stray curve data");
-            break;
-        }
+        if (e.isMoveTo() || e.isLineTo() || e.isCurveTo())
+            out.push_back((e.isMoveTo() ? "M " : e.isLineTo() ? "L " : "C ") + point(e));
+        else if (!out.empty())
+            out.back() += " " + point(e);
     }
     return out;
-}
-
-std::vector<std::string> steps(std::string_view data)
-{
-    return steps(SVGPathParser::parse(data));
 }
 
 // QPainterPath keeps a quadratic curve as the equivalent cubic.
 std::string quad(QPointF from, QPointF control, QPointF to)
 {
-    const QPointF c1 = from + 2.0 / 3.0 * (control - from);
-    const QPointF c2 = to + 2.0 / 3.0 * (control - to);
-    return "C " + point(c1) + " " + point(c2) + " " + point(to);
+    return "C " + point(from + 2.0 / 3.0 * (control - from)) + " " + point(to + 2.0 / 3.0 * (control - to)) + " "
+        + point(to);
 }
-
-using Steps = std::vector<std::string>;
 
 // --- tokenizer -------------------------------------------------------------
 
@@ -95,16 +70,10 @@ TEST(SVGPathParserTokenize, SplitsCommandsSignsDecimalPointsAndExponents)
     EXPECT_EQ(SVGPathParser::tokenize("--5 2e-1-3"), (std::vector<Token> { num(-5), num(0.2), num(-3) }));
 }
 
-TEST(SVGPathParserTokenize, SeparatorsAreCommasAndAnyWhiteSpace)
+TEST(SVGPathParserTokenize, SeparatorsAndRunsThatAreNoNumberAreDropped)
 {
     EXPECT_EQ(SVGPathParser::tokenize(" 1,2\t3\n4\r\n5\f6\v7,,, 8 "),
         (std::vector<Token> { num(1), num(2), num(3), num(4), num(5), num(6), num(7), num(8) }));
-    EXPECT_TRUE(SVGPathParser::tokenize("").empty());
-    EXPECT_TRUE(SVGPathParser::tokenize(" ,\n\t, ").empty());
-}
-
-TEST(SVGPathParserTokenize, RunsThatAreNoNumberAreDroppedAndTheRestShiftUp)
-{
     EXPECT_EQ(SVGPathParser::tokenize("1+2 3"), (std::vector<Token> { num(3) }));
     EXPECT_EQ(SVGPathParser::tokenize("M . 4 - 5 e 3e 1e+ # 6"),
         (std::vector<Token> { cmd('M'), num(4), num(5), num(6) }));
@@ -119,13 +88,10 @@ TEST(SVGPathParserTokenize, NoInfinityNorNaNEverBecomesANumber)
     // Too large for a double: dropped. Too small: zero.
     EXPECT_EQ(SVGPathParser::tokenize("1e999 -1e999 4 1e-999 -2e-400"),
         (std::vector<Token> { num(4), num(0), num(0) }));
+    // Long digit runs count in the exponent's reckoning.
     const std::string hugeInteger = "1" + std::string(400, '0');
-    const std::string tinyFraction = "0." + std::string(500, '0') + "1";
-    const std::string hugeByExponent = "0." + std::string(400, '0') + "1e800";
-    const std::string tinyByExponent = "1" + std::string(400, '0') + "e-800";
-    EXPECT_EQ(SVGPathParser::tokenize(hugeInteger + " 1 " + hugeByExponent), (std::vector<Token> { num(1) }));
-    EXPECT_EQ(SVGPathParser::tokenize(tinyFraction + " " + tinyByExponent),
-        (std::vector<Token> { num(0), num(0) }));
+    const std::string tinyByExponent = hugeInteger + "e-800";
+    EXPECT_EQ(SVGPathParser::tokenize(hugeInteger + " 1 " + tinyByExponent), (std::vector<Token> { num(1), num(0) }));
 }
 
 // --- interpreting ----------------------------------------------------------
@@ -201,20 +167,14 @@ TEST(SVGPathParserParse, UnsupportedCommandsAreSkippedUpToTheNextLetter)
     EXPECT_EQ(steps("M0 0 A 5 5 0 0 1 10 10 L 20 20"), (Steps { "M 0 0", "L 20 20" }));
     EXPECT_EQ(steps("M0 0 a 5 5 0 0 1 10 10 X 1 2 3 l 1 1"), (Steps { "M 0 0", "L 1 1" }));
     EXPECT_TRUE(SVGPathParser::parse("A 1 2 3").isEmpty());
-}
-
-TEST(SVGPathParserParse, TheFillRuleIsNonzero)
-{
     EXPECT_EQ(SVGPathParser::parse("M0 0 L1 0 L1 1 Z").fillRule(), Qt::WindingFill);
-    EXPECT_EQ(SVGPathParser::parse("").fillRule(), Qt::WindingFill);
 }
 
 // --- hostile input ---------------------------------------------------------
 
 TEST(SVGPathParserBadInput, TextWithoutADrawableSegmentGivesAnEmptyPath)
 {
-    for (const char* text : { "", "   ", "ZZZ", "MLHVCSQTZmlhvcsqtz", "L", ",,,", "nan", "inf", "1e999 1e999",
-             "\xff\xfe\x00", "-.e+" })
+    for (const char* text : { "", " ,\n\t, ", "MLHVCSQTZmlhvcsqtz", "nan", "1e999 1e999", "\xff\xfe\x00", "-.e+" })
         EXPECT_TRUE(SVGPathParser::parse(text).isEmpty()) << text;
 }
 
@@ -238,16 +198,10 @@ TEST(SVGPathParserBadInput, MegabytesOfDataParseInOnePass)
     EXPECT_EQ(path.elementAt(count).x, 3);
     EXPECT_EQ(path.elementAt(count).y, 4);
 
-    // One enormous buffer, and runs that restart the buffer at every byte.
+    // One enormous number, and runs that restart the buffer at every byte.
     const std::size_t megabytes = 2 * 1024 * 1024;
     EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, '7')).empty());
-    EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, 'e')).empty());
     EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, '-')).empty());
-    EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, '.')).empty());
-    std::string halves;
-    for (std::size_t i = 0; i < megabytes / 2; ++i)
-        halves += i % 2 ? "5" : ".";
-    EXPECT_EQ(SVGPathParser::tokenize(halves).size(), megabytes / 4);
     EXPECT_TRUE(SVGPathParser::parse(std::string(megabytes, 'A') + "1 2").isEmpty());
 }
 

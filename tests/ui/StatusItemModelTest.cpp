@@ -54,52 +54,27 @@ ItemStatus rejected(std::string message)
 
 } // namespace
 
-TEST(StatusItemModelTitle, IconOnlyFreshAndOkShowsOnlyTheMark)
+TEST(StatusItemModelTitle, BalanceOnlyInAccountStyleWithTheBadgeBeforeIt)
 {
-    const ItemAppearance a = StatusItemModel::render(inputs(ItemStyle::iconOnly, ok));
-    EXPECT_EQ(a.title, "");
-    EXPECT_EQ(a.badge, std::nullopt);
-    EXPECT_EQ(a.colorRole, ItemColorRole::label);
-}
-
-TEST(StatusItemModelTitle, IconOnlySignedOutIsAQuestionMark)
-{
-    const ItemAppearance a
-        = StatusItemModel::render(inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt));
-    EXPECT_EQ(a.title, " ?");
-    EXPECT_EQ(a.badge, "?");
-    EXPECT_EQ(
-        a.tooltipLines, (std::vector<std::string> { "Velmo Usage", "Not signed in \u2014 open Settings" }));
-}
-
-TEST(StatusItemModelTitle, AccountStyleShowsTheCompactAccountBalance)
-{
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok)).title,
-        " " + healthy.accountBalance.compact());
-    EXPECT_EQ(healthy.accountBalance.compact(), "$12.5K"); // so the line above checks a real text
-    // The account balance, not the available one.
-    const Balance capped = balance(40'000'000, 20'000'000);
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, capped)).title, " $40.00");
-}
-
-TEST(StatusItemModelTitle, StaleSnapshotOf31MinutesPutsTheWarningBeforeTheBalance)
-{
-    const ItemAppearance a
-        = StatusItemModel::render(inputs(ItemStyle::account, ok, healthy, now - 31min, true));
-    EXPECT_EQ(a.title, " " + warning + " $12.5K");
-    EXPECT_EQ(a.badge, warning);
-    EXPECT_EQ(a.tooltipLines.back(), "Updated 31m ago");
-}
-
-TEST(StatusItemModelTitle, BadgeWithoutBalanceText)
-{
-    // Icon-only never shows the balance; account style has none without a snapshot.
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, error("boom"))).title, " " + warning);
-    EXPECT_EQ(
-        StatusItemModel::render(inputs(ItemStyle::account, error("boom"), std::nullopt, std::nullopt)).title,
-        " " + warning);
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)).title, "");
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, signedOut)).title, " ? $12.5K");
+    EXPECT_EQ(healthy.accountBalance.compact(), "$12.5K"); // so the cases below check a real text
+    struct Case {
+        ItemInputs in;
+        std::string title;
+    };
+    const Case cases[] = {
+        { inputs(ItemStyle::iconOnly, ok), "" },
+        { inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt), " ?" },
+        { inputs(ItemStyle::iconOnly, error("boom")), " " + warning },
+        { inputs(ItemStyle::account, ok), " $12.5K" },
+        // The account balance, not the available one.
+        { inputs(ItemStyle::account, ok, balance(40'000'000, 20'000'000)), " $40.00" },
+        { inputs(ItemStyle::account, ok, healthy, now - 31min, true), " " + warning + " $12.5K" },
+        { inputs(ItemStyle::account, signedOut), " ? $12.5K" },
+        { inputs(ItemStyle::account, ok, std::nullopt, std::nullopt), "" },
+        { inputs(ItemStyle::account, error("boom"), std::nullopt, std::nullopt), " " + warning },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StatusItemModel::render(c.in).title, c.title) << c.title;
 }
 
 TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
@@ -115,19 +90,14 @@ TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
         { signedOut, false, "?" },
         { signedOut, true, "?" }, // signed out wins over stale
         { expired, false, warning },
-        { expired, true, warning },
         { error("x"), false, warning },
-        { error("x"), true, warning },
-        { rejected("x"), false, warning },
         { rejected("x"), true, warning },
     };
     for (const Case& c : cases) {
         const ItemInputs in = inputs(ItemStyle::iconOnly, c.status, healthy, now - 5min, c.stale);
-        EXPECT_EQ(StatusItemModel::badge(in), c.badge)
+        EXPECT_EQ(StatusItemModel::render(in).badge, c.badge)
             << static_cast<int>(c.status.kind) << " stale " << c.stale;
-        EXPECT_EQ(StatusItemModel::render(in).badge, c.badge);
     }
-    EXPECT_EQ(StatusItemModel::warningBadge, warning);
 }
 
 TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
@@ -138,15 +108,12 @@ TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
         ItemColorRole role;
     };
     const Case cases[] = {
-        { 0, 0, ItemColorRole::red },
         { 0, 10'000'000, ItemColorRole::red }, // red wins over everything
         { -1, 10'000'000, ItemColorRole::red },
         { 1, 1, ItemColorRole::orange },
-        { 10'000'000, 5'000'000, ItemColorRole::label },
         { 10'000'000, 4'999'999, ItemColorRole::orange },
-        { 10'000'000, 0, ItemColorRole::orange },
         { 10'000'000, -3, ItemColorRole::orange },
-        { 5'000'000, 5'000'000, ItemColorRole::label },
+        { 10'000'000, 5'000'000, ItemColorRole::label },
     };
     for (const Case& c : cases)
         for (ItemStyle style : { ItemStyle::account, ItemStyle::iconOnly }) {
@@ -154,47 +121,28 @@ TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
             EXPECT_EQ(StatusItemModel::render(in).colorRole, c.role)
                 << c.account << " / " << c.available << " style " << static_cast<int>(style);
         }
+    // No balance is the label colour.
+    EXPECT_EQ(StatusItemModel::colorRole(inputs(ItemStyle::account, error("x"), std::nullopt, std::nullopt)),
+        ItemColorRole::label);
 }
 
-TEST(StatusItemModelColor, NoBalanceIsTheLabelColour)
+TEST(StatusItemModelTooltip, BalanceAgeAndStatusLines)
 {
-    for (const ItemStatus& s : { ok, signedOut, expired, error("x") })
-        EXPECT_EQ(StatusItemModel::colorRole(inputs(ItemStyle::account, s, std::nullopt, std::nullopt)),
-            ItemColorRole::label);
-}
-
-TEST(StatusItemModelTooltip, BalanceAndAgeLines)
-{
-    const ItemAppearance a
-        = StatusItemModel::render(inputs(ItemStyle::iconOnly, ok, balance(10'000'000, 4'500'000)));
-    EXPECT_EQ(a.tooltipLines,
-        (std::vector<std::string> {
-            "Velmo Usage", "Available $4.50 \u00B7 Account $10.00", "Updated 5m ago" }));
-    EXPECT_EQ(a.tooltip(), "Velmo Usage\nAvailable $4.50 \u00B7 Account $10.00\nUpdated 5m ago");
-}
-
-TEST(StatusItemModelTooltip, NoSnapshotNoBalanceOrUpdatedLine)
-{
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, ok, balance(10'000'000, 4'500'000))).tooltip(),
+        "Velmo Usage\nAvailable $4.50 \u00B7 Account $10.00\nUpdated 5m ago");
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)),
-        std::vector<std::string> { "Velmo Usage" });
-    EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::account, ok, std::nullopt, std::nullopt)).tooltip(),
-        "Velmo Usage");
+        Lines { "Velmo Usage" });
     // A snapshot whose balance never arrived still says when it was taken.
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok, std::nullopt, now - 2h)),
-        (std::vector<std::string> { "Velmo Usage", "Updated 2h ago" }));
-}
-
-TEST(StatusItemModelTooltip, StatusLineComesLast)
-{
+        (Lines { "Velmo Usage", "Updated 2h ago" }));
+    // The status line comes last.
     const std::string message = "500: Internal error \u2014 \"retry\" <later>";
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, error(message))).back(), message);
-    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, rejected("unauthorized"))).back(),
-        "unauthorized");
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, expired)).back(),
         "Session expired \u2014 sign in again");
-    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, signedOut)).back(),
-        "Not signed in \u2014 open Settings");
-    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::account, ok)).size(), 3u);
+    EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt)),
+        (Lines { "Velmo Usage", "Not signed in \u2014 open Settings" }));
 }
 
 TEST(StatusItemModelTooltip, AgeFollowsTheClockBetweenStoreChanges)
@@ -212,7 +160,6 @@ TEST(StatusItemModelWaybar, ClassesFollowStatusStalenessAndBalance)
     EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok)), Classes { "ok" });
     EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, healthy, now - 31min, true)),
         (Classes { "ok", "stale" }));
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, error("x"))), Classes { "error" });
     EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, rejected("x"))), Classes { "auth" });
     EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, expired)), Classes { "auth" });
     EXPECT_EQ(
@@ -220,8 +167,6 @@ TEST(StatusItemModelWaybar, ClassesFollowStatusStalenessAndBalance)
         Classes { "signed-out" });
     EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, balance(10'000'000, 4'999'999))),
         (Classes { "ok", "low" }));
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, balance(10'000'000, 5'000'000))),
-        Classes { "ok" });
     // An empty account is "empty", not also "low".
     EXPECT_EQ(StatusItemModel::waybarClasses(
                   inputs(ItemStyle::iconOnly, error("x"), balance(0, 0), now - 1h, true)),

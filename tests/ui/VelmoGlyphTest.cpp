@@ -2,7 +2,6 @@
 #include "SVGPathParser.h"
 
 #include <QPainter>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,73 +17,32 @@ const QPointF coinGap { 25, 6 }; // between ring and dot (a counter-wound hole)
 const QPointF armsMeet { 25, 55 }; // where the two arms overlap (nonzero only)
 const QPointF insideTheV { 25, 32 }; // open space between the arms
 
-int alphaAt(const QImage& image, QPointF pixel)
-{
-    return qAlpha(image.pixel(static_cast<int>(pixel.x()), static_cast<int>(pixel.y())));
-}
-
 bool near(const QColor& a, const QColor& b, int tolerance)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
         && std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
 }
 
-int countNear(const QImage& image, const QColor& color, int tolerance)
+// How many pixels of `area` satisfy `ok(colour)`.
+template <typename Predicate> int countPixels(const QImage& image, const QRect& area, Predicate ok)
 {
     int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += near(image.pixelColor(x, y), color, tolerance) ? 1 : 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += ok(image.pixelColor(x, y)) ? 1 : 0;
     return count;
 }
 
-// Whether every pixel of `area` satisfies `ok(colour)`.
 template <typename Predicate> bool everyPixel(const QImage& image, const QRect& area, Predicate ok)
 {
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (!ok(image.pixelColor(x, y)))
-                return false;
-    return true;
+    return countPixels(image, area, ok) == area.width() * area.height();
 }
 
-bool transparent(const QColor& c)
-{
-    return c.alpha() == 0;
-}
-
-bool rowHasInk(const QImage& image, int y)
-{
-    return !everyPixel(image, QRect(0, y, image.width(), 1), transparent);
-}
-
-TEST(VelmoGlyph, ShipsOurMarkAsAbsoluteMoveCurveLineCloseData)
-{
-    const QByteArray data = VelmoGlyph::pathData();
-    // Five subpaths, each "M" ... "Z", of absolute curves and lines; each
-    // letter right before its first number; single spaces; up to 9 decimals.
-    const QString number = R"(-?\d+(?:\.\d{1,9})?)";
-    const QString pair = number + " " + number;
-    const QString subpath = "M" + pair + "(?: (?:C" + pair + " " + pair + " " + pair + "|L" + pair + "))* Z";
-    const QRegularExpression grammar("^" + subpath + "(?: " + subpath + "){4}$");
-    EXPECT_TRUE(grammar.match(QString::fromLatin1(data)).hasMatch()) << data.left(80).toStdString();
-    // Every coordinate, control points included, lies in the view box.
-    int index = 0;
-    for (const auto& token : SVGPathParser::tokenize(std::string_view(data.constData(), data.size()))) {
-        if (token.isCommand()) {
-            index = 0;
-            continue;
-        }
-        const double limit = index++ % 2 == 0 ? VelmoGlyph::viewBox.width() : VelmoGlyph::viewBox.height();
-        EXPECT_GE(token.value, 0);
-        EXPECT_LE(token.value, limit);
-    }
-}
+const auto transparent = [](const QColor& c) { return c.alpha() == 0; };
 
 TEST(VelmoGlyph, PathIsParsedOnceIntoFiveSubpathsSpanningTheViewBoxHeight)
 {
     const QPainterPath& path = VelmoGlyph::path();
-    EXPECT_EQ(&path, &VelmoGlyph::path());
     int moves = 0;
     for (int i = 0; i < path.elementCount(); ++i)
         moves += path.elementAt(i).isMoveTo() ? 1 : 0;
@@ -105,15 +63,9 @@ TEST(VelmoGlyph, PathIsParsedOnceIntoFiveSubpathsSpanningTheViewBoxHeight)
     EXPECT_FALSE(evenOdd.contains(armsMeet)) << "the overlap no longer tells the fill rules apart";
 }
 
-TEST(VelmoGlyph, BrandOrangeIsTheEightBitColour)
+TEST(VelmoGlyph, ImagesAreCeilOfFiveSixthsOfTheHeightWideInTheBrandColour)
 {
-    EXPECT_EQ(VelmoGlyph::brandOrange(), QColor(247, 105, 24));
     EXPECT_EQ(VelmoGlyph::brandOrange().rgba(), qRgba(247, 105, 24, 255));
-}
-
-TEST(VelmoGlyph, ImagesAreCeilOfFiveSixthsOfTheHeightWide)
-{
-    EXPECT_EQ(VelmoGlyph::imageSize(16), QSize(14, 16));
     EXPECT_EQ(VelmoGlyph::imageSize(18), QSize(15, 18));
     EXPECT_EQ(VelmoGlyph::imageSize(60), QSize(50, 60));
     EXPECT_EQ(VelmoGlyph::imageSize(1), QSize(1, 1));
@@ -130,21 +82,19 @@ TEST(VelmoGlyph, TemplateImageIsABlackMaskAndBrandImageTheMarkInItsColour)
     EXPECT_TRUE(VelmoGlyph::isTemplate(image.copy())) << "the flag must travel with copies";
     EXPECT_TRUE(everyPixel(
         image, image.rect(), [](const QColor& c) { return c.alpha() == 0 || c.rgb() == qRgb(0, 0, 0); }));
-    EXPECT_TRUE(rowHasInk(image, 0)) << "the mark fills the full height";
-    EXPECT_TRUE(rowHasInk(image, 15));
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+    EXPECT_FALSE(everyPixel(image, QRect(0, 0, 14, 1), transparent)) << "the mark fills the full height";
+    EXPECT_FALSE(everyPixel(image, QRect(0, 15, 14, 1), transparent));
 
     const QImage sharp = VelmoGlyph::templateImage(16, 2.0);
     EXPECT_EQ(sharp.size(), QSize(28, 32));
     EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(14, 16));
     EXPECT_EQ(VelmoGlyph::templateImage(16, std::nan("")).size(), QSize(14, 16));
-    EXPECT_EQ(VelmoGlyph::templateImage(16, 0).size(), QSize(14, 16));
 
     const QColor teal(0, 128, 128);
     const QImage brand = VelmoGlyph::brandImage(18, teal);
     ASSERT_EQ(brand.size(), QSize(15, 18));
     EXPECT_FALSE(VelmoGlyph::isTemplate(brand));
-    EXPECT_GT(countNear(brand, teal, 0), 0);
+    EXPECT_GT(countPixels(brand, brand.rect(), [&](const QColor& c) { return c == teal; }), 0);
     EXPECT_TRUE(everyPixel(brand, brand.rect(),
         [&](const QColor& c) { return c.alpha() < 128 || near(c, QColor(0, 128, 128, c.alpha()), 3); }));
 }
@@ -168,12 +118,12 @@ TEST(VelmoGlyph, DrawnMarkMatchesThePathUprightAndWithNonzeroFill)
             if (!clear)
                 continue;
             ++checked;
-            const int alpha = alphaAt(image, p * 10);
+            const int alpha = qAlpha(image.pixel((p * 10).toPoint()));
             ASSERT_EQ(alpha > 128, inside) << "at " << x << "," << y << " alpha " << alpha;
         }
     EXPECT_GT(checked, 8000);
-    EXPECT_EQ(alphaAt(image, armsMeet * 10), 255);
-    EXPECT_EQ(alphaAt(image, coinGap * 10), 0);
+    EXPECT_EQ(qAlpha(image.pixel((armsMeet * 10).toPoint())), 255);
+    EXPECT_EQ(qAlpha(image.pixel((coinGap * 10).toPoint())), 0);
 }
 
 TEST(VelmoGlyph, FillCentresTheMarkInTheRectWithThePaintersBrush)
@@ -198,20 +148,6 @@ TEST(VelmoGlyph, FillCentresTheMarkInTheRectWithThePaintersBrush)
     EXPECT_TRUE(everyPixel(image, QRect(150, 150, 50, 50), transparent));
 }
 
-TEST(VelmoGlyph, AppIconGeometryInsetsThePlateAndCentresTheMark)
-{
-    const VelmoGlyph::AppIconGeometry g = VelmoGlyph::appIconGeometry(1024);
-    EXPECT_DOUBLE_EQ(g.plate.x(), 61.44);
-    EXPECT_DOUBLE_EQ(g.plate.y(), 61.44);
-    EXPECT_DOUBLE_EQ(g.plate.width(), 901.12);
-    EXPECT_DOUBLE_EQ(g.plate.height(), 901.12);
-    EXPECT_DOUBLE_EQ(g.cornerRadius, 204.8);
-    EXPECT_DOUBLE_EQ(g.mark.height(), 0.58 * 901.12);
-    EXPECT_DOUBLE_EQ(g.mark.width(), 0.58 * 901.12 * 50 / 60);
-    EXPECT_DOUBLE_EQ(g.mark.center().x(), 512);
-    EXPECT_DOUBLE_EQ(g.mark.center().y(), 512);
-}
-
 TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
 {
     constexpr int size = 256;
@@ -227,8 +163,6 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
     // The plate: opaque, dark, lighter at the top, slightly blue.
     const QColor top = icon.pixelColor(128, 20);
     const QColor bottom = icon.pixelColor(128, 235);
-    EXPECT_EQ(top.alpha(), 255);
-    EXPECT_EQ(bottom.alpha(), 255);
     EXPECT_GT(top.red(), bottom.red());
     EXPECT_GE(top.blue(), top.red());
     EXPECT_TRUE(near(top, QColor(39, 39, 42), 4)) << top.name().toStdString();
@@ -236,6 +170,8 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
 
     // The mark in brand orange where the path has ink, the plate where not.
     const VelmoGlyph::AppIconGeometry g = VelmoGlyph::appIconGeometry(size);
+    EXPECT_EQ(g.mark.center(), QPointF(size / 2, size / 2));
+    EXPECT_DOUBLE_EQ(g.mark.height(), 0.58 * g.plate.height());
     const auto onIcon = [&](QPointF p) {
         return (g.mark.topLeft() + p * (g.mark.height() / VelmoGlyph::viewBox.height())).toPoint();
     };
@@ -243,9 +179,9 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
     EXPECT_EQ(icon.pixelColor(onIcon(armsMeet)), VelmoGlyph::brandOrange());
     EXPECT_EQ(icon.pixelColor(onIcon(insideTheV)).alpha(), 255);
     EXPECT_LT(icon.pixelColor(onIcon(insideTheV)).red(), 60);
-    EXPECT_GT(countNear(icon, VelmoGlyph::brandOrange(), 2), size * size / 50);
+    EXPECT_GT(countPixels(icon, icon.rect(), [](const QColor& c) { return near(c, VelmoGlyph::brandOrange(), 2); }),
+        size * size / 50);
 
-    EXPECT_TRUE(VelmoGlyph::appIcon(0).isNull());
     EXPECT_TRUE(VelmoGlyph::appIcon(-16).isNull());
     const QImage tiny = VelmoGlyph::appIcon(16);
     ASSERT_EQ(tiny.size(), QSize(16, 16));
