@@ -174,31 +174,32 @@ TEST(BrowserSignIn, ProviderDenial)
     EXPECT_TRUE(e.browser.finalPage.contains("The user denied the request"));
 }
 
-TEST(BrowserSignIn, ForgedStateIsRejected)
+TEST(BrowserSignIn, TamperedRedirects)
 {
-    EndToEnd e;
-    e.browser.tamper = [](QUrl url) {
-        QUrlQuery query(url);
-        query.removeAllQueryItems("state");
-        query.addQueryItem("state", "forged");
-        url.setQuery(query);
-        return url;
+    // A forged state, and a redirect that lost its code.
+    const struct {
+        const char* item;
+        const char* replacement;
+        std::string error;
+    } cases[] = {
+        { "state", "forged", "Sign-in callback did not match this session" },
+        { "code", nullptr, "Authorization failed: missing code" },
     };
-    EXPECT_EQ(e.failingSignIn(), "Sign-in callback did not match this session");
-    EXPECT_EQ(e.browser.finalStatus, 400);
-}
-
-TEST(BrowserSignIn, MissingCodeIsDenied)
-{
-    EndToEnd e;
-    e.browser.tamper = [](QUrl url) {
-        QUrlQuery query(url);
-        query.removeAllQueryItems("code");
-        url.setQuery(query);
-        return url;
-    };
-    EXPECT_EQ(e.failingSignIn(), "Authorization failed: missing code");
-    EXPECT_EQ(e.server.counters()["code_grants"]["accepted"], 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        EndToEnd e;
+        e.browser.tamper = [&c](QUrl url) {
+            QUrlQuery query(url);
+            query.removeAllQueryItems(c.item);
+            if (c.replacement)
+                query.addQueryItem(c.item, c.replacement);
+            url.setQuery(query);
+            return url;
+        };
+        EXPECT_EQ(e.failingSignIn(), c.error);
+        EXPECT_EQ(e.browser.finalStatus, 400);
+        EXPECT_EQ(e.server.counters()["code_grants"]["accepted"], 0);
+    }
 }
 
 TEST(BrowserSignIn, TokenReplyWithoutRefreshToken)

@@ -22,11 +22,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -68,12 +65,7 @@ private:
 std::string tokensFileFault(const std::string& path)
 {
     const mode_t mode = velmo::test::fileMode(path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return "cannot open tokens.json";
-    std::stringstream buffer;
-    buffer << file.rdbuf();
-    const std::string text = buffer.str();
+    const std::string text = velmo::test::readAll(path).toStdString();
     if (mode != 0600)
         return "mode " + std::to_string(mode);
     if (text.empty() || text.back() != '\n')
@@ -87,58 +79,36 @@ std::string tokensFileFault(const std::string& path)
 }
 
 // Reads tokens.json over and over on its own thread while the two writers
-// run, independent of the app's event loop and of either lock holder.
-class TokensFileSampler {
-public:
-    explicit TokensFileSampler(std::string path)
-        : m_path(std::move(path))
-        , m_thread([this] { run(); })
+// run, independent of the app's event loop and of either lock holder. The
+// counts are read after stop().
+struct TokensFileSampler {
+    int samples = 0;
+    int faults = 0;
+    std::string firstFault;
+    std::jthread thread;
+
+    explicit TokensFileSampler(const std::string& path)
+        : thread([this, path](std::stop_token stop) {
+            std::mutex mutex;
+            std::condition_variable_any pace;
+            std::unique_lock guard(mutex);
+            while (!stop.stop_requested()) {
+                // Paced, not busy: the writers need the machine's cores.
+                pace.wait_for(guard, stop, 1ms, [] { return false; });
+                const std::string fault = tokensFileFault(path);
+                ++samples;
+                if (!fault.empty() && faults++ == 0)
+                    firstFault = fault;
+            }
+        })
     {
     }
-    ~TokensFileSampler() { stop(); }
-
     void stop()
     {
-        {
-            std::lock_guard guard(m_mutex);
-            m_stop = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
+        thread.request_stop();
+        if (thread.joinable())
+            thread.join();
     }
-
-    int samples() const { return m_samples; }
-    int faults() const { return m_faults; }
-    std::string firstFault() const
-    {
-        std::lock_guard guard(m_mutex);
-        return m_firstFault;
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock guard(m_mutex);
-        // Paced, not busy: the writers need the machine's cores.
-        while (!m_wake.wait_for(guard, 1ms, [this] { return m_stop; })) {
-            guard.unlock();
-            const std::string fault = tokensFileFault(m_path);
-            guard.lock();
-            ++m_samples;
-            if (!fault.empty() && m_faults++ == 0)
-                m_firstFault = fault;
-        }
-    }
-
-    std::string m_path;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_stop = false;
-    std::atomic<int> m_samples = 0;
-    std::atomic<int> m_faults = 0;
-    std::string m_firstFault;
-    std::thread m_thread;
 };
 
 TEST(CLIRotationStress, AppAndToolRotateOneSessionWithoutSpendingARefreshTokenTwice)
@@ -232,8 +202,8 @@ TEST(CLIRotationStress, AppAndToolRotateOneSessionWithoutSpendingARefreshTokenTw
     EXPECT_EQ(grants.at("rejected"), 0) << grants.dump();
     EXPECT_EQ(grants.at("reused"), 0) << grants.dump();
 
-    EXPECT_GT(sampler.samples(), 0);
-    EXPECT_EQ(sampler.faults(), 0) << sampler.firstFault() << " (" << sampler.samples() << " samples)";
+    EXPECT_GT(sampler.samples, 0);
+    EXPECT_EQ(sampler.faults, 0) << sampler.firstFault << " (" << sampler.samples << " samples)";
     EXPECT_EQ(tokensFileFault(reader.tokensFile()), "");
     EXPECT_TRUE(velmo::test::temporaryFiles(reader.velmoDirectory()).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(reader.lockDirectory())));

@@ -2,7 +2,6 @@
 
 #include "CredentialStoring.h"
 
-#include <functional>
 #include <stdexcept>
 
 namespace velmo::test {
@@ -15,14 +14,10 @@ public:
     bool failSave = false;
     int loads = 0;
     int saves = 0;
-    // Runs inside load(), e.g. to change the record behind a caller's back.
-    std::function<void()> onLoad;
 
     std::optional<StoredTokens> load() override
     {
         ++loads;
-        if (onLoad)
-            onLoad();
         if (failLoad)
             throw std::runtime_error("The desktop keyring is locked");
         return tokens;

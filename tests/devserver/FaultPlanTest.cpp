@@ -21,10 +21,8 @@ TEST(FaultPlanTest, ShortFormReadsEndpointStatusOrKindCountAndRetryAfter)
     EXPECT_FALSE(hang.retryAfter.has_value());
 
     EXPECT_EQ(FaultPlan::parseArgument("balance:html").second.status, 502);
-    EXPECT_EQ(FaultPlan::parseArgument("balance:garbage:-1").second.count, -1);
 
-    for (const char* bad : { "usage", "usage:", "nowhere:503", "usage:503:x", "usage:503:1:2:3", "usage:teapot",
-             "{\"endpoint\":", "usage:503:0" }) {
+    for (const char* bad : { "usage:", "nowhere:503", "usage:503:x", "usage:503:1:2:3", "usage:teapot", "{\"endpoint\":" }) {
         SCOPED_TRACE(bad);
         EXPECT_THROW(FaultPlan::parseArgument(bad), FaultSpecError);
     }
@@ -60,13 +58,8 @@ TEST(FaultPlanTest, LatencyFallsBackToTheDefault)
     EXPECT_THROW(plan.setLatency("*", -1), FaultSpecError);
 }
 
-TEST(FaultPlanTest, ErrorBodiesHaveTheFiveShapes)
+TEST(FaultPlanTest, ErrorMessagesThatNeedEscapingStayValidJSON)
 {
-    EXPECT_EQ(errorBody("nested", "m").first, R"({"error":{"message":"m"}})");
-    EXPECT_EQ(errorBody("error", "m").first, R"({"error":"m"})");
-    EXPECT_EQ(errorBody("message", "m").first, R"({"message":"m"})");
-    EXPECT_EQ(errorBody("text", "m"), (std::pair<std::string, std::string> { "m", "text/plain; charset=utf-8" }));
-    EXPECT_EQ(errorBody("empty", "m"), (std::pair<std::string, std::string> {}));
-    // A message that needs escaping stays valid JSON.
     EXPECT_EQ(nlohmann::json::parse(errorBody("nested", "a\"b\n").first)["error"]["message"], "a\"b\n");
+    EXPECT_EQ(errorBody("text", "m"), (std::pair<std::string, std::string> { "m", "text/plain; charset=utf-8" }));
 }

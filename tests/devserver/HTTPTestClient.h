@@ -24,6 +24,12 @@ inline httplib::Client client(const DevServerProcess& server, std::chrono::secon
     return c;
 }
 
+// The answer's status, or -1 when there was no answer.
+inline int statusOf(const httplib::Result& res)
+{
+    return res ? res->status : -1;
+}
+
 inline httplib::Headers bearer(const std::string& token)
 {
     return { { "Authorization", "Bearer " + token }, { "Accept", "application/json" },
@@ -59,24 +65,9 @@ inline std::string form(const std::map<std::string, std::string>& fields)
     return body;
 }
 
-// Percent-decodes a query component; a literal "+" is a space.
-inline std::string decode(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i] == '+' ? ' ' : text[i];
-        }
-    }
-    return out;
-}
-
-// The query items of a URL; `decodeItems` false for a Location header that
-// httplib's client has percent-decoded already.
-inline std::multimap<std::string, std::string> queryItems(const std::string& url, bool decodeItems = false)
+// The query items of a Location header (which httplib's client has
+// percent-decoded already).
+inline std::multimap<std::string, std::string> queryItems(const std::string& url)
 {
     std::multimap<std::string, std::string> items;
     const auto q = url.find('?');
@@ -87,9 +78,7 @@ inline std::multimap<std::string, std::string> queryItems(const std::string& url
         const auto amp = url.find('&', from);
         const std::string pair = url.substr(from, amp == std::string::npos ? std::string::npos : amp - from);
         const auto eq = pair.find('=');
-        const std::string key = pair.substr(0, eq);
-        const std::string value = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
-        items.emplace(decodeItems ? decode(key) : key, decodeItems ? decode(value) : value);
+        items.emplace(pair.substr(0, eq), eq == std::string::npos ? std::string() : pair.substr(eq + 1));
         if (amp == std::string::npos)
             break;
         from = amp + 1;
