@@ -79,13 +79,13 @@ QCoro::Task<> refreshAndPrint(AppContainer* container, bool text)
     co_await std::move(refresh);
     const ItemInputs inputs
         = HeadlessItem::inputs(store, HeadlessItem::itemStyle(container->settings().menuBarStyle()));
-    LineWriter out(stdout);
+    // A reader that went away (`| head -0`) is not our failure: exit 0 anyway.
     if (text) {
         const std::string lines = HeadlessItem::tooltipText(inputs);
         std::fwrite(lines.data(), 1, lines.size(), stdout);
         std::fflush(stdout);
     } else {
-        out.write(HeadlessItem::waybarJSON(inputs));
+        LineWriter(stdout).write(HeadlessItem::waybarJSON(inputs));
     }
 }
 
@@ -166,6 +166,7 @@ int waybar()
 
 int once(bool text)
 {
+    LineWriter::ignoreBrokenPipe();
     auto container = makeContainer(oneShotOptions());
     QTimer::singleShot(0, [&] {
         // refresh() never fails (its outcome is the store's state), so the
