@@ -1,9 +1,36 @@
 #include "CommandLine.h"
+#include "HeadlessCommands.h"
 #include "IconRenderer.h"
+#include "Log.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <cstdio>
+
+namespace {
+
+// The headless modes run without any window system.
+int runHeadless(int argc, char** argv, const CommandLine& commandLine)
+{
+    QCoreApplication app(argc, argv);
+    Log::installMessageHandler();
+    switch (commandLine.mode) {
+    case CommandLine::Mode::waybar:
+        return HeadlessCommands::waybar();
+    case CommandLine::Mode::once:
+        return HeadlessCommands::once(commandLine.text);
+    case CommandLine::Mode::signIn:
+        return HeadlessCommands::signIn();
+    case CommandLine::Mode::signOut:
+        return HeadlessCommands::signOut();
+    default:
+        return 2;
+    }
+}
+
+} // namespace
 
 // Entry point only: read the command line and run one mode.
 int main(int argc, char** argv)
@@ -17,6 +44,20 @@ int main(int argc, char** argv)
         IconRenderer::render(commandLine.directory);
         return 0;
     }
+    case CommandLine::Mode::help: {
+        const QString program = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName() : QString();
+        std::fputs(qUtf8Printable(CommandLine::usage(program.isEmpty() ? QStringLiteral("velmo-usage") : program)),
+            stdout);
+        return 0;
+    }
+    case CommandLine::Mode::version:
+        std::fputs("velmo-usage " VELMO_VERSION "\n", stdout);
+        return 0;
+    case CommandLine::Mode::waybar:
+    case CommandLine::Mode::once:
+    case CommandLine::Mode::signIn:
+    case CommandLine::Mode::signOut:
+        return runHeadless(argc, argv, commandLine);
     case CommandLine::Mode::run:
         break;
     }

@@ -1,0 +1,115 @@
+#include "StoreFixture.h"
+#include "WaybarRunner.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using velmo::test::StoreFixture;
+
+namespace {
+
+// Runs what the event loop has queued (the runner's coalesced line).
+void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+}
+
+struct RunnerFixture : StoreFixture {
+    RunnerFixture()
+        : runner(*store, [this](const std::string& line) {
+            written.push_back(line);
+            return accepting;
+        })
+    {
+    }
+    json line(std::size_t index) const { return json::parse(written.at(index)); }
+
+    std::vector<std::string> written;
+    bool accepting = true;
+    WaybarRunner runner;
+};
+
+TEST(WaybarRunner, FirstLineAtStartThenOneLinePerBurstOfChanges)
+{
+    RunnerFixture f;
+    f.runner.start();
+    ASSERT_EQ(f.written.size(), 1u) << "the first line is written at once";
+    EXPECT_EQ(f.line(0)["alt"], "noCredential");
+
+    // A refresh's worth of changes within one turn of the loop: one line.
+    f.signIn();
+    f.store->setSnapshot(Snapshot { StoreFixture::balance(42'750'000, 30'000'000), std::nullopt, f.clock });
+    EXPECT_EQ(f.written.size(), 1u) << "nothing before the loop turns";
+    settle();
+    ASSERT_EQ(f.written.size(), 2u);
+    EXPECT_EQ(f.line(1)["text"], "$42.75");
+    EXPECT_EQ(f.line(1)["alt"], "ok");
+    EXPECT_EQ(f.runner.lastLine(), f.written.back());
+}
+
+TEST(WaybarRunner, UnchangedLinesAreNotRepeatedButTheMinuteTickAlwaysWrites)
+{
+    RunnerFixture f;
+    f.signIn();
+    f.runner.start();
+    // The same snapshot set again changes nothing that is shown.
+    f.store->setSnapshot(Snapshot { StoreFixture::balance(1'000'000, 1'000'000), std::nullopt, f.clock });
+    settle();
+    ASSERT_EQ(f.written.size(), 2u);
+    emit f.store->lastAttemptAtChanged();
+    settle();
+    EXPECT_EQ(f.written.size(), 2u);
+
+    // The tick keeps the age current...
+    f.clock += 5min;
+    f.runner.tick();
+    ASSERT_EQ(f.written.size(), 3u);
+    EXPECT_NE(f.line(3 - 1)["tooltip"], f.line(1)["tooltip"]);
+    // ...and writes even when nothing changed (it is how a closed bar is seen).
+    f.runner.tick();
+    ASSERT_EQ(f.written.size(), 4u);
+    EXPECT_EQ(f.written[3], f.written[2]);
+
+    // Staleness after 30 minutes shows on the next tick.
+    f.clock += 26min;
+    f.runner.tick();
+    EXPECT_EQ(f.line(4)["class"], json::array({ "ok", "stale", "low" }));
+}
+
+TEST(WaybarRunner, AFailedWriteClosesTheRunnerForGood)
+{
+    RunnerFixture f;
+    QSignalSpy closed(&f.runner, &WaybarRunner::outputClosed);
+    f.runner.start();
+    f.accepting = false;
+    f.signIn();
+    settle();
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(f.runner.isClosed());
+    const std::size_t attempts = f.written.size();
+
+    f.store->setSnapshot(Snapshot { StoreFixture::balance(2'000'000, 2'000'000), std::nullopt, f.clock });
+    settle();
+    f.runner.tick();
+    EXPECT_EQ(f.written.size(), attempts) << "no write after the output closed";
+    EXPECT_EQ(closed.count(), 1);
+}
+
+TEST(WaybarRunner, AReaderGoneAtStartClosesAtOnce)
+{
+    RunnerFixture f;
+    f.accepting = false;
+    QSignalSpy closed(&f.runner, &WaybarRunner::outputClosed);
+    f.runner.start();
+    EXPECT_EQ(closed.count(), 1);
+    f.signIn();
+    settle();
+    EXPECT_EQ(f.written.size(), 1u);
+}
+
+} // namespace
