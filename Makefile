@@ -20,8 +20,10 @@ test: deps
 	cmake --build build/test -j$(JOBS)
 	bash scripts/run-tests build/test
 
+# The headless front end against velmo-devserver in a scratch HOME (the tray
+# application comes later).
 demo: build
-	@echo "make demo: the application does not exist yet; build it with 'make build'."
+	bash scripts/demo build/release
 
 clean:
 	rm -rf build
