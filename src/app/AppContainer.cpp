@@ -11,13 +11,6 @@
 #include <QSettings>
 #include <QThreadPool>
 
-namespace {
-HTTPClient serviceHTTPClient()
-{
-    return HTTPClient::platform(3, 0.3, 30.0, true);
-}
-} // namespace
-
 AppContainer::AppContainer(std::unique_ptr<SettingsStore> settings, std::shared_ptr<CredentialStoring> credentialStore,
     std::optional<SnapshotCache> cache, Options options, QObject* parent)
     : QObject(parent)
@@ -32,7 +25,7 @@ AppContainer::AppContainer(std::unique_ptr<SettingsStore> settings, std::shared_
     m_store = std::make_unique<UsageStore>(makeClient(), resolver, std::move(cache));
     auto browser = m_options.openBrowser ? m_options.openBrowser : [](const QUrl&) { return false; };
     m_login = std::make_unique<LoginController>(
-        m_credentialStore, OAuthLogin(OAuthConfig::velmo(), serviceHTTPClient()), browser);
+        m_credentialStore, OAuthLogin(OAuthConfig::velmo(), VelmoClient::defaultHTTPClient()), browser);
     QPointer<AppContainer> self(this);
     m_login->setOnSignedIn([self] {
         if (!self)
@@ -50,7 +43,7 @@ AppContainer::~AppContainer()
 
 VelmoClient AppContainer::makeClient() const
 {
-    return VelmoClient(m_settings->baseURL(), serviceHTTPClient(), QStringLiteral("menubar"));
+    return VelmoClient(m_settings->baseURL(), VelmoClient::defaultHTTPClient(), QStringLiteral("menubar"));
 }
 
 void AppContainer::start()
