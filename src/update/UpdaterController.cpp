@@ -40,3 +40,27 @@ void UpdaterController::start()
 void UpdaterController::stop()
 {
 }
+
+void UpdaterController::setAvailableUpdateVersion(const QString& version)
+{
+    if (m_availableUpdateVersion == version)
+        return;
+    m_availableUpdateVersion = version;
+    emit availableUpdateVersionChanged();
+}
+
+void UpdaterController::checkForUpdates()
+{
+    if (!m_isActive)
+        return;
+}
+
+void UpdaterController::installAvailableUpdate()
+{
+    checkForUpdates();
+}
+
+void UpdaterController::dismissAvailableUpdate()
+{
+    setAvailableUpdateVersion(QString());
+}

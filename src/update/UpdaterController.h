@@ -17,6 +17,8 @@ class UpdaterController : public QObject {
             setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
     // The version the last probe found; empty when none.
     Q_PROPERTY(QString availableUpdateVersion READ availableUpdateVersion NOTIFY availableUpdateVersionChanged)
+    // False while a check runs (and always while inactive).
+    Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
 
 public:
     // `defaults` is not owned and must outlive the controller.
@@ -26,6 +28,16 @@ public:
     bool automaticallyChecksForUpdates() const { return m_automaticallyChecks; }
     void setAutomaticallyChecksForUpdates(bool enabled);
     const QString& availableUpdateVersion() const { return m_availableUpdateVersion; }
+    // Set by a probe; tests and the screenshot mode set it directly.
+    void setAvailableUpdateVersion(const QString& version);
+    bool canCheckForUpdates() const { return m_canCheckForUpdates; }
+
+    // A user-initiated check with its window; nothing while inactive.
+    Q_INVOKABLE void checkForUpdates();
+    // The banner's install button: the same as checkForUpdates().
+    Q_INVOKABLE void installAvailableUpdate();
+    // The banner's close button: hides the banner until the next probe.
+    Q_INVOKABLE void dismissAvailableUpdate();
 
     // Starts once; a second call does nothing.
     void start();
@@ -35,11 +47,13 @@ signals:
     void isActiveChanged();
     void automaticallyChecksForUpdatesChanged();
     void availableUpdateVersionChanged();
+    void canCheckForUpdatesChanged();
 
 private:
     QSettings* m_defaults;
     bool m_started = false;
     bool m_isActive = false;
     bool m_automaticallyChecks = true;
+    bool m_canCheckForUpdates = false;
     QString m_availableUpdateVersion;
 };
