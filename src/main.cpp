@@ -2,6 +2,7 @@
 #include "HeadlessCommands.h"
 #include "IconRenderer.h"
 #include "Log.h"
+#include "ScreenshotRenderer.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -42,6 +43,19 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);
         IconRenderer::render(commandLine.directory);
+        return 0;
+    }
+    case CommandLine::Mode::renderScreenshots: {
+        // No display and no GPU needed: offscreen (the renderer draws in software).
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        Log::installMessageHandler();
+        try {
+            ScreenshotRenderer::render(commandLine.directory);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "render failed: %s\n", error.what());
+            return 1;
+        }
         return 0;
     }
     case CommandLine::Mode::help: {

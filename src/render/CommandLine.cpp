@@ -4,6 +4,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
 {
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--render-icon"))
         return { Mode::renderIcon, arguments.at(2) };
+    if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--render-screenshots"))
+        return { Mode::renderScreenshots, arguments.at(2) };
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--once")
         && arguments.at(2) == QLatin1String("--text"))
         return { Mode::once, {}, true };
@@ -46,6 +48,9 @@ QString CommandLine::usage(const QString& program)
                "  --sign-in           sign in through the browser; the address is printed too\n"
                "  --sign-out          forget this app's session (the velmo CLI's is kept)\n"
                "  --render-icon DIR   write the icon set into DIR\n"
+               "  --render-screenshots DIR\n"
+               "                      write screenshots of the panel, the settings and the tray\n"
+               "                      item into DIR (from the cached data; no network)\n"
                "  --help              show this text\n"
                "  --version           show the version\n")
         .arg(program);

@@ -9,6 +9,7 @@ struct CommandLine {
     enum class Mode {
         run, // the tray application
         renderIcon, // "--render-icon DIR": the icon set into DIR, exit 0
+        renderScreenshots, // "--render-screenshots DIR": three screenshots into DIR, exit 0 or 1
         waybar, // "--waybar": one JSON line per change, for a status bar
         once, // "--once [--text]": one refresh, one line, exit 0
         signIn, // "--sign-in": browser sign-in from a terminal
