@@ -27,6 +27,7 @@ Column {
 
             RollingText {
                 id: amount
+                objectName: "heroAmount"
                 text: root.model.available
                 font: root.theme.hero
                 color: root.model.heroColor

@@ -39,6 +39,7 @@ Item {
         }
 
         EmptyStateView {
+            objectName: "emptyState"
             width: parent.width
             visible: !root.showsData
             theme: root.theme
@@ -84,6 +85,7 @@ Item {
                     running: parent.parent.visible
                 }
                 Text {
+                    objectName: "loadingText"
                     anchors.verticalCenter: parent.verticalCenter
                     width: Math.min(implicitWidth, column.width - 24)
                     text: root.content.loadingText
@@ -97,6 +99,7 @@ Item {
 
         // The last error beneath the data still on screen.
         Row {
+            objectName: "errorLine"
             width: parent.width
             visible: root.showsData && root.content.errorLine !== ""
             spacing: 5

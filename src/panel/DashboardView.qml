@@ -53,6 +53,7 @@ Rectangle {
 
         UpdateBanner {
             id: banner
+            objectName: "banner"
             width: parent.width
             model: root.dashboard.banner
             theme: root.theme

@@ -24,6 +24,7 @@ Item {
             color: root.theme.secondary
         }
         RollingText {
+            objectName: "footerNext"
             visible: root.footer.next !== ""
             text: root.footer.next
             font: root.theme.meta
@@ -41,6 +42,7 @@ Item {
         spacing: 10
 
         FooterButton {
+            objectName: "refreshButton"
             icon: "arrow.clockwise"
             help: qsTr("Refresh now (Ctrl+R)")
             spinning: root.footer.refreshing

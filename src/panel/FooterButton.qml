@@ -35,6 +35,7 @@ Item {
 
     SymbolIcon {
         id: symbol
+        objectName: "icon"
         anchors.centerIn: parent
         width: 14
         height: 14

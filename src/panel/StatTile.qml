@@ -23,9 +23,12 @@ Column {
         font: root.theme.value
         color: root.theme.primary
     }
+    // Shrinks a little rather than cut a long detail short.
     Text {
-        width: parent.width - 4
+        width: parent.width - 6
         elide: Text.ElideRight
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 9
         text: root.model.detail
         textFormat: Text.PlainText
         font: root.theme.meta

@@ -11,6 +11,7 @@ Row {
     spacing: 5
 
     Rectangle {
+        objectName: "badgeDot"
         anchors.verticalCenter: parent.verticalCenter
         width: 7
         height: 7

@@ -51,6 +51,7 @@ Column {
     }
 
     DailyBars {
+        objectName: "dailyBars"
         width: parent.width
         visible: root.model.bars.count > 0
         model: root.model.bars

@@ -1,0 +1,160 @@
+// Runs the real program's screenshot mode, as documentation builds do.
+#include "CommandLine.h"
+#include "DemoAccount.h"
+#include "MenuBarItemPreview.h"
+#include "SnapshotCache.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using velmo::devserver::DemoAccount;
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList lines; // standard output
+    QString standardError;
+};
+
+// A populated account, fetched two minutes ago.
+Snapshot demoSnapshot()
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::int64_t end = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    return { VelmoJSON::Coder<Balance>::decode(DemoAccount::balance(now)),
+        VelmoJSON::Coder<UsageSummary>::decode(
+            DemoAccount::usage(end - 30 * DemoAccount::secondsPerDay, end, "account")),
+        now - std::chrono::minutes(2) };
+}
+
+class ScreenshotProcess : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(listener.listen(QHostAddress::LocalHost)); }
+
+    void TearDown() override
+    {
+        // The service's and the identity provider's addresses point here:
+        // the mode must never have called.
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(listener.hasPendingConnections()) << "the screenshot mode opened a connection";
+    }
+
+    Outcome run(const QString& directory, const QString& scale = QStringLiteral("1"))
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS" })
+            environment.remove(name);
+        const QString service = QStringLiteral("http://127.0.0.1:%1").arg(listener.serverPort());
+        environment.insert("VELMO_API_URL", service);
+        environment.insert("VELMO_AUTH_URL", service);
+        environment.insert("HOME", scratch.filePath("home"));
+        environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
+        environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
+        environment.insert("QT_QPA_PLATFORM", "xcb"); // the mode must go offscreen itself
+        environment.insert("QT_SCALE_FACTOR", scale);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VELMO_USAGE_BINARY), { "--render-screenshots", directory });
+        // A watchdog, not a timing assumption.
+        if (!process.waitForFinished(240'000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "velmo-usage did not finish";
+            return {};
+        }
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        return { process.exitCode(), out.split('\n', Qt::SkipEmptyParts),
+            QString::fromLocal8Bit(process.readAllStandardError()) };
+    }
+
+    void cacheDemoSnapshot()
+    {
+        SnapshotCache(scratch.filePath("data/VelmoUsage/snapshot.json")).save(demoSnapshot());
+    }
+
+    // Checks the three "Wrote PATH (W×H)" lines against the files; returns them.
+    std::vector<QImage> expectThreeFiles(const Outcome& outcome, const QString& directory)
+    {
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.standardError.toStdString();
+        std::vector<QImage> images;
+        const QStringList names { "panel.png", "settings.png", "menubar.png" };
+        EXPECT_EQ(outcome.lines.size(), names.size()) << outcome.lines.join('\n').toStdString();
+        for (qsizetype i = 0; i < names.size() && i < outcome.lines.size(); ++i) {
+            const QString path = QDir(directory).filePath(names[i]);
+            const QImage image(path, "PNG");
+            EXPECT_FALSE(image.isNull()) << path.toStdString();
+            EXPECT_EQ(outcome.lines[i],
+                QStringLiteral("Wrote %1 (%2\u00D7%3)").arg(path).arg(image.width()).arg(image.height()));
+            images.push_back(image);
+        }
+        return images;
+    }
+
+    velmo::test::ScratchDir scratch;
+    QTcpServer listener;
+};
+
+TEST(ScreenshotCommandLine, ExactlyTheFlagAndOneFolder)
+{
+    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots", "out" }),
+        (CommandLine { CommandLine::Mode::renderScreenshots, "out" }));
+    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots" }).mode, CommandLine::Mode::run);
+    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots", "a", "b" }).mode,
+        CommandLine::Mode::run);
+}
+
+// Leaves the pictures of a populated account in the build folder for review.
+TEST_F(ScreenshotProcess, DrawsTheCachedSnapshotWithTransparentCorners)
+{
+    cacheDemoSnapshot();
+    const QString directory = QStringLiteral(VELMO_SCREENSHOTS_DIR);
+    QDir(directory).removeRecursively();
+    const auto images = expectThreeFiles(run(directory), directory);
+    ASSERT_EQ(images.size(), 3u);
+    const QImage& panel = images[0];
+    EXPECT_EQ(panel.width(), 320);
+    EXPECT_GT(panel.height(), 300); // balance and usage, not an empty state
+    EXPECT_EQ(qAlpha(panel.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(panel.pixel(panel.width() - 1, panel.height() - 1)), 0);
+    EXPECT_EQ(qAlpha(panel.pixel(panel.width() / 2, panel.height() / 2)), 255);
+    EXPECT_EQ(images[2].height(), 24);
+}
+
+TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixels)
+{
+    const QString directory = scratch.filePath("new/nested/shots");
+    const auto images = expectThreeFiles(run(directory, QStringLiteral("2")), directory);
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[0].width(), 640);
+    EXPECT_EQ(images[2].size(), MenuBarItemPreview("$0.00").size() * 2);
+}
+
+TEST_F(ScreenshotProcess, AFolderThatIsAFileFailsWithExitOne)
+{
+    const QString file = scratch.filePath("taken");
+    QFile(file).open(QIODevice::WriteOnly);
+    const Outcome outcome = run(file);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.lines.isEmpty());
+    EXPECT_TRUE(outcome.standardError.contains("render failed: ")) << outcome.standardError.toStdString();
+}
+
+TEST_F(ScreenshotProcess, TheFirstFailingWriteStopsAndKeepsWhatWasWritten)
+{
+    const QString directory = scratch.filePath("shots");
+    QDir().mkpath(directory + "/settings.png");
+    const Outcome outcome = run(directory);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.standardError.contains("render failed: ")) << outcome.standardError.toStdString();
+    EXPECT_EQ(outcome.lines.size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(directory + "/panel.png"));
+    EXPECT_FALSE(QFileInfo::exists(directory + "/menubar.png"));
+}
+
+} // namespace
