@@ -2,15 +2,18 @@ import QtQuick
 import QtQuick.Controls.Fusion
 import Velmo.Panel
 
-// A compact push button in the desktop's style.
+// A compact push button in the desktop's style, as wide as its title.
 Button {
     id: root
 
     required property PanelTheme theme
 
     font: theme.body
-    padding: 4
-    leftPadding: 12
-    rightPadding: 12
+    topPadding: 3
+    bottomPadding: 3
+    leftPadding: 10
+    rightPadding: 10
+    implicitWidth: implicitContentWidth + leftPadding + rightPadding
+    implicitHeight: implicitContentHeight + topPadding + bottomPadding
     focusPolicy: Qt.NoFocus
 }

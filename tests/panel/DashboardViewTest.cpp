@@ -110,10 +110,14 @@ public:
         settle();
     }
 
+    // VELMO_PANEL_PICTURES=DIR keeps every picture taken, for a look.
     void settle()
     {
         renderer.settle();
         image = renderer.grab();
+        static int taken = 0;
+        if (const QString folder = qEnvironmentVariable("VELMO_PANEL_PICTURES"); !folder.isEmpty())
+            image.save(QStringLiteral("%1/panel-%2.png").arg(folder).arg(++taken, 2, 10, QLatin1Char('0')));
     }
 
     QQuickItem* item(const char* name) const { return root->findChild<QQuickItem*>(name); }
@@ -333,8 +337,6 @@ TEST(DashboardView, DarkPaletteGivesLightTextOnADarkPanel)
     QGuiApplication::setPalette(original);
     EXPECT_TRUE(t.heroDrawnIn(Qt::white));
     EXPECT_LT(t.pixelAt(t.root, { 160, t.root->height() - 4 }).lightness(), 60);
-    if (!qEnvironmentVariableIsEmpty("VELMO_PANEL_PICTURES"))
-        t.image.save(qEnvironmentVariable("VELMO_PANEL_PICTURES") + "/panel-dark.png");
 }
 
 TEST(DashboardView, ModelSignalsRealChangesOnlyAndGuardsItsActions)

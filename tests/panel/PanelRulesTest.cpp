@@ -1,5 +1,6 @@
 // The panel's selection rules as tables, without any window.
 #include "BalanceRules.h"
+#include "ContentModel.h"
 #include "DashboardRules.h"
 #include "Formatters.h"
 #include "UsageRules.h"
@@ -85,6 +86,16 @@ TEST(DashboardRules, ContentPicksAnEmptyStateOrTheDataColumn)
         EXPECT_EQ(content.loadingText, c.loading);
         EXPECT_EQ(content.errorLine, c.error);
     }
+}
+
+TEST(DashboardRules, OnlyOurOwnDetailsCarryInlineCode)
+{
+    const auto signedOut = DashboardRules::content(Status::noCredential(), std::nullopt, std::nullopt).empty;
+    EXPECT_EQ(ContentModel::richDetail(signedOut),
+        "Sign in with your browser in Settings, or run <code>velmo login</code> in the CLI.");
+    const auto rejected
+        = DashboardRules::content(Status::credentialRejected("<b>no</b> `x`"), std::nullopt, std::nullopt).empty;
+    EXPECT_EQ(ContentModel::richDetail(rejected), "&lt;b&gt;no&lt;/b&gt; `x`");
 }
 
 TEST(DashboardRules, FooterCountsDownOnlyWithACredentialAndASchedule)

@@ -2,6 +2,8 @@
 
 #include "Assign.h"
 
+#include <QRegularExpression>
+
 void ContentModel::update(const DashboardRules::Content& content)
 {
     if (assign(m_kind, static_cast<Kind>(content.kind)))
@@ -10,7 +12,7 @@ void ContentModel::update(const DashboardRules::Content& content)
         emit emptyIconChanged();
     if (assign(m_empty.title, content.empty.title))
         emit emptyTitleChanged();
-    if (assign(m_empty.detail, content.empty.detail))
+    if (assign(m_emptyDetail, richDetail(content.empty)))
         emit emptyDetailChanged();
     if (assign(m_empty.buttonTitle, content.empty.buttonTitle))
         emit emptyButtonChanged();
@@ -25,4 +27,14 @@ void ContentModel::update(const DashboardRules::Content& content)
         emit loadingTextChanged();
     if (assign(m_errorLine, content.errorLine.value_or(QString())))
         emit errorLineChanged();
+}
+
+QString ContentModel::richDetail(const DashboardRules::EmptyState& empty)
+{
+    QString html = empty.detail.toHtmlEscaped();
+    if (empty.detailHasCode) {
+        static const QRegularExpression code(QStringLiteral("`([^`]+)`"));
+        html.replace(code, QStringLiteral("<code>\\1</code>"));
+    }
+    return html;
 }

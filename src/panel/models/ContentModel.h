@@ -21,6 +21,7 @@ private:
     // The empty state's symbol, title, detail and button text.
     Q_PROPERTY(QString emptyIcon READ emptyIcon NOTIFY emptyIconChanged)
     Q_PROPERTY(QString emptyTitle READ emptyTitle NOTIFY emptyTitleChanged)
+    // The detail as rich text: escaped, inline code in a fixed-pitch font.
     Q_PROPERTY(QString emptyDetail READ emptyDetail NOTIFY emptyDetailChanged)
     Q_PROPERTY(QString emptyButton READ emptyButton NOTIFY emptyButtonChanged)
     // The snapshot has a balance / usage to show.
@@ -38,7 +39,7 @@ public:
     Kind kind() const { return m_kind; }
     const QString& emptyIcon() const { return m_empty.icon; }
     const QString& emptyTitle() const { return m_empty.title; }
-    const QString& emptyDetail() const { return m_empty.detail; }
+    const QString& emptyDetail() const { return m_emptyDetail; }
     const QString& emptyButton() const { return m_empty.buttonTitle; }
     bool showBalance() const { return m_showBalance; }
     bool showUsage() const { return m_showUsage; }
@@ -47,6 +48,9 @@ public:
     const QString& errorLine() const { return m_errorLine; }
 
     void update(const DashboardRules::Content& content);
+
+    // Outside text (a server's message) never becomes markup.
+    static QString richDetail(const DashboardRules::EmptyState& empty);
 
 signals:
     void kindChanged();
@@ -63,6 +67,7 @@ signals:
 private:
     Kind m_kind = Kind::Data;
     DashboardRules::EmptyState m_empty;
+    QString m_emptyDetail;
     bool m_showBalance = false;
     bool m_showUsage = false;
     bool m_loading = false;

@@ -41,11 +41,11 @@ Content content(const UsageStore::Status& status, const std::optional<Snapshot>&
     case Kind::noCredential:
         return { .kind = ContentKind::notSignedIn,
             .empty = { QStringLiteral("person.crop.circle.badge.questionmark"), tr("Not signed in"),
-                tr("Sign in with your browser in Settings, or run `velmo login` in the CLI."), openSettings } };
+                tr("Sign in with your browser in Settings, or run `velmo login` in the CLI."), openSettings, true } };
     case Kind::credentialExpired:
         return { .kind = ContentKind::sessionExpired,
             .empty = { QStringLiteral("clock.badge.exclamationmark"), tr("Session expired"),
-                tr("Sign in again in Settings, or run `velmo login`."), openSettings } };
+                tr("Sign in again in Settings, or run `velmo login`."), openSettings, true } };
     case Kind::credentialRejected:
         if (!snapshot)
             return { .kind = ContentKind::credentialRejected,

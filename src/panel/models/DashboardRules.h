@@ -32,8 +32,9 @@ enum class ContentKind { notSignedIn, sessionExpired, credentialRejected, data }
 struct EmptyState {
     QString icon; // a symbol name
     QString title;
-    QString detail;
+    QString detail; // spans in backquotes are inline code when detailHasCode
     QString buttonTitle;
+    bool detailHasCode = false;
     friend bool operator==(const EmptyState&, const EmptyState&) = default;
 };
 
