@@ -31,7 +31,8 @@ bool AppImageInstaller::canReplace(const QString& appImagePath)
 
 AppImageInstaller::AppImageInstaller(const QString& appImagePath)
     : m_target(QFileInfo(appImagePath).absoluteFilePath())
-    , m_scratch(QFileInfo(m_target).dir().filePath(QStringLiteral(".%1.update-XXXXXX").arg(QFileInfo(m_target).fileName())))
+    , m_scratch(QFileInfo(m_target).dir().filePath(
+          QStringLiteral(".%1.update-XXXXXX").arg(QFileInfo(m_target).fileName())))
 {
     // Scratch files of installs that were killed midway; one still being
     // written (by another running copy) is younger than an hour.
@@ -42,14 +43,15 @@ AppImageInstaller::AppImageInstaller(const QString& appImagePath)
             QFile::remove(stale.absoluteFilePath());
     }
     if (!m_scratch.open())
-        throw UpdateError(QStringLiteral("Could not save the update next to %1: %2").arg(m_target, m_scratch.errorString()));
+        throw UpdateError(QStringLiteral("Could not save the update next to %1: %2")
+                              .arg(m_target, m_scratch.errorString()));
 }
 
 void AppImageInstaller::install()
 {
     const QByteArray target = QFile::encodeName(m_target);
     const QByteArray scratch = QFile::encodeName(m_scratch.fileName());
-    struct stat old {};
+    struct stat old { };
     if (::stat(target.constData(), &old) != 0)
         throw systemError(QStringLiteral("Could not read %1").arg(m_target));
     if (!m_scratch.flush())
@@ -62,7 +64,8 @@ void AppImageInstaller::install()
     m_scratch.setAutoRemove(false);
     m_scratch.close();
     // The rename itself reaches the disk with the folder.
-    const int folder = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
+        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);

@@ -39,7 +39,8 @@ std::optional<Enclosure> readEnclosure(const QXmlStreamAttributes& attributes)
         return std::nullopt;
     Enclosure enclosure;
     enclosure.version = singleLine(attributes.value(sparkle, QStringLiteral("version")).toString());
-    enclosure.shortVersion = singleLine(attributes.value(sparkle, QStringLiteral("shortVersionString")).toString());
+    enclosure.shortVersion
+        = singleLine(attributes.value(sparkle, QStringLiteral("shortVersionString")).toString());
     enclosure.url = QUrl(attributes.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
     bool numeric = false;
     const qint64 length = attributes.value(QStringLiteral("length")).trimmed().toLongLong(&numeric);
@@ -56,6 +57,7 @@ std::optional<AppcastItem> readItem(QXmlStreamReader& reader)
     std::optional<Enclosure> enclosure;
     QString version;
     QString shortVersion;
+    bool otherChannel = false;
     while (reader.readNextStartElement()) {
         const QStringView ns = reader.namespaceUri();
         const QStringView name = reader.name();
@@ -68,15 +70,21 @@ std::optional<AppcastItem> readItem(QXmlStreamReader& reader)
         } else if (ns.isEmpty() && name == u"link") {
             item.link = webLink(reader.readElementText(QXmlStreamReader::IncludeChildElements));
         } else if (ns.isEmpty() && name == u"description") {
-            item.releaseNotes = SafeText::clean(
-                reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed(), SafeText::Lines::multi);
+            item.releaseNotes
+                = SafeText::clean(reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed(),
+                    SafeText::Lines::multi);
         } else if (ns == sparkle && name == u"version") {
             version = singleLine(reader.readElementText(QXmlStreamReader::IncludeChildElements));
         } else if (ns == sparkle && name == u"shortVersionString") {
             shortVersion = singleLine(reader.readElementText(QXmlStreamReader::IncludeChildElements));
+        } else if (ns == sparkle && name == u"channel") {
+            // A named channel (beta, …) is for builds that opt in; we follow the default one.
+            otherChannel
+                = !reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().isEmpty();
         } else if (ns == sparkle && name == u"releaseNotesLink") {
             if (item.releaseNotesLink.isEmpty())
-                item.releaseNotesLink = webLink(reader.readElementText(QXmlStreamReader::IncludeChildElements));
+                item.releaseNotesLink
+                    = webLink(reader.readElementText(QXmlStreamReader::IncludeChildElements));
             else
                 reader.skipCurrentElement();
         } else {
@@ -84,7 +92,7 @@ std::optional<AppcastItem> readItem(QXmlStreamReader& reader)
             reader.skipCurrentElement();
         }
     }
-    if (!enclosure || enclosure->url.isEmpty())
+    if (!enclosure || enclosure->url.isEmpty() || otherChannel)
         return std::nullopt;
     item.version = enclosure->version.isEmpty() ? version : enclosure->version;
     if (item.version.isEmpty())

@@ -24,7 +24,8 @@ struct AppcastItem {
 
 // An RSS 2.0 update feed in the widely used appcast format (the "sparkle"
 // XML namespace). Items apply to us when their enclosure says
-// sparkle:os="linux" or names no system at all.
+// sparkle:os="linux" or names no system at all, and they are on the default
+// channel (no sparkle:channel).
 namespace Appcast {
 
 inline constexpr char sparkleNamespace[] = "http://www.andymatuschak.org/xml-namespaces/sparkle";

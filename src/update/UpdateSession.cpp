@@ -33,7 +33,8 @@ UpdateSession::Platform UpdateSession::Platform::system()
     };
 }
 
-UpdateSession::UpdateSession(UpdateConfiguration configuration, QSettings* defaults, Platform platform, QObject* parent)
+UpdateSession::UpdateSession(
+    UpdateConfiguration configuration, QSettings* defaults, Platform platform, QObject* parent)
     : QObject(parent)
     , m_configuration(std::move(configuration))
     , m_defaults(defaults)
@@ -78,7 +79,8 @@ QString UpdateSession::message() const
         return tr("Velmo Usage %1 is now available—you have %2. Would you like to download it now?")
             .arg(m_update->displayVersion, m_configuration.displayVersion);
     case State::UpToDate:
-        return tr("Velmo Usage %1 is currently the newest version available.").arg(m_configuration.displayVersion);
+        return tr("Velmo Usage %1 is currently the newest version available.")
+            .arg(m_configuration.displayVersion);
     case State::Installed:
         return tr("Relaunch Velmo Usage to start using the new version.");
     case State::Failed:
@@ -132,8 +134,9 @@ QList<UpdateSession::Button> UpdateSession::buttons() const
 void UpdateSession::trigger(Action action)
 {
     const QList<Button> offered = buttons();
-    if (m_finished
-        || std::none_of(offered.begin(), offered.end(), [action](const Button& b) { return b.action == action; }))
+    if (m_finished || std::none_of(offered.begin(), offered.end(), [action](const Button& b) {
+            return b.action == action;
+        }))
         return;
     switch (action) {
     case Action::Install:
@@ -239,7 +242,8 @@ QCoro::Task<> UpdateSession::download(std::stop_token stop)
             co_return;
         if (!installer.scratch().flush())
             throw UpdateError(tr("Could not save the update: %1").arg(installer.scratch().errorString()));
-        UpdateSignature::verify(installer.scratch().fileName(), item.enclosureLength, item.edSignature, publicKey);
+        UpdateSignature::verify(
+            installer.scratch().fileName(), item.enclosureLength, item.edSignature, publicKey);
         installer.install();
     } catch (const CancellationError&) {
         co_return;

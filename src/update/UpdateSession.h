@@ -36,7 +36,17 @@ class UpdateSession : public QObject {
 public:
     enum class State { Checking, UpdateAvailable, UpToDate, Downloading, Installed, Failed };
     Q_ENUM(State)
-    enum class Action { Install, OpenDownloadPage, RemindLater, SkipVersion, ReleaseNotes, Cancel, Relaunch, Later, Done };
+    enum class Action {
+        Install,
+        OpenDownloadPage,
+        RemindLater,
+        SkipVersion,
+        ReleaseNotes,
+        Cancel,
+        Relaunch,
+        Later,
+        Done
+    };
     Q_ENUM(Action)
     // How the session ended, for the log.
     enum class Outcome { Finished, UpToDate, Canceled, Failed };
@@ -59,7 +69,8 @@ public:
     static constexpr char skippedVersionKey[] = "skippedUpdateVersion";
 
     // `defaults` is not owned and must outlive the session.
-    UpdateSession(UpdateConfiguration configuration, QSettings* defaults, Platform platform, QObject* parent = nullptr);
+    UpdateSession(
+        UpdateConfiguration configuration, QSettings* defaults, Platform platform, QObject* parent = nullptr);
     ~UpdateSession() override;
 
     // Reads the feed. Call once.

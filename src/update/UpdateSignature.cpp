@@ -15,15 +15,16 @@ constexpr int signatureBytes = 64;
 
 QByteArray decodeExactly(const QByteArray& base64, int bytes)
 {
-    const auto decoded = QByteArray::fromBase64Encoding(base64.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded
+        = QByteArray::fromBase64Encoding(base64.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
     return decoded && decoded.decoded.size() == bytes ? *decoded : QByteArray();
 }
 
 bool signatureMatches(const QByteArray& key, const QByteArray& signature, const uchar* data, size_t size)
 {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, reinterpret_cast<const uchar*>(key.constData()),
-            static_cast<size_t>(key.size())),
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+            reinterpret_cast<const uchar*>(key.constData()), static_cast<size_t>(key.size())),
         &EVP_PKEY_free);
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!pkey || !context)
@@ -37,8 +38,8 @@ bool signatureMatches(const QByteArray& key, const QByteArray& signature, const 
 
 } // namespace
 
-void UpdateSignature::verify(const QString& filePath, qint64 expectedLength, const QByteArray& signatureBase64,
-    const QByteArray& publicKeyBase64)
+void UpdateSignature::verify(const QString& filePath, qint64 expectedLength,
+    const QByteArray& signatureBase64, const QByteArray& publicKeyBase64)
 {
     const QByteArray key = decodeExactly(publicKeyBase64, publicKeyBytes);
     const QByteArray signature = decodeExactly(signatureBase64, signatureBytes);

@@ -1,5 +1,6 @@
 #include "UpdateTransfer.h"
 
+#include "AppInfo.h"
 #include "Appcast.h"
 #include "Cancellation.h"
 #include "QtNetworkTransport.h"
@@ -46,8 +47,12 @@ QCoro::Task<> transfer(QUrl url, Redirects redirects, Limits limits,
     throwIfCancelled(stop);
     requireAllowed(url);
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
+    // Feed hosts see who asks, as with other appcast clients.
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+        QStringLiteral("VelmoUsage/%1").arg(AppInfo::current().versionLabel()));
     request.setTransferTimeout(stallTimeoutMs);
     QPointer<QNetworkReply> reply = QtNetworkTransport::manager().get(request);
     const auto release = qScopeGuard([reply] {
@@ -71,7 +76,8 @@ QCoro::Task<> transfer(QUrl url, Redirects redirects, Limits limits,
         if (!UpdateTransfer::isAllowed(target))
             refuse(QStringLiteral("Refusing the redirect to the insecure address %1.").arg(shown(target)));
         else if (redirects == Redirects::sameHost && !sameHost)
-            refuse(QStringLiteral("Refusing the download's redirect to another host (%1).").arg(shown(target)));
+            refuse(
+                QStringLiteral("Refusing the download's redirect to another host (%1).").arg(shown(target)));
         else
             emit raw->redirectAllowed();
     });
@@ -82,7 +88,9 @@ QCoro::Task<> transfer(QUrl url, Redirects redirects, Limits limits,
         if (status.isValid() && status.toInt() / 100 == 3)
             return; // a redirect's own body
         if (status.isValid() && status.toInt() != 200) {
-            refuse(QStringLiteral("The server answered HTTP %1 for %2.").arg(status.toInt()).arg(shown(raw->url())));
+            refuse(QStringLiteral("The server answered HTTP %1 for %2.")
+                       .arg(status.toInt())
+                       .arg(shown(raw->url())));
             return;
         }
         const QVariant announced = raw->header(QNetworkRequest::ContentLengthHeader);
@@ -152,7 +160,8 @@ QCoro::Task<QByteArray> UpdateTransfer::fetchFeed(QUrl url, std::stop_token stop
     const Limits limits { Appcast::maxFeedBytes,
         QStringLiteral("The update feed is larger than %1 MiB.").arg(Appcast::maxFeedBytes >> 20) };
     auto task = transfer(
-        url, Redirects::allowedAddresses, limits, [&feed](const QByteArray& chunk) { feed += chunk; }, {}, stop);
+        url, Redirects::allowedAddresses, limits, [&feed](const QByteArray& chunk) { feed += chunk; }, {},
+        stop);
     co_await std::move(task);
     co_return feed;
 }

@@ -26,6 +26,7 @@ using Progress = std::function<void(qint64 received, qint64 expected)>;
 // Streams the body into `sink` (open for writing). Redirects are followed
 // only on the same host. `expectedLength` (0 when unknown) bounds what is
 // accepted, so a server cannot fill the disk; `progress` sees every chunk.
-QCoro::Task<> download(QUrl url, QIODevice* sink, qint64 expectedLength, Progress progress, std::stop_token stop);
+QCoro::Task<> download(
+    QUrl url, QIODevice* sink, qint64 expectedLength, Progress progress, std::stop_token stop);
 
 } // namespace UpdateTransfer

@@ -85,8 +85,9 @@ void UpdateWindow::refresh()
         push->setAutoDefault(button.isDefault);
         const UpdateSession::Action action = button.action;
         // Queued: the button may be deleted by what its action changes.
-        connect(push, &QPushButton::clicked, m_session, [session = m_session, action] { session->trigger(action); },
-            Qt::QueuedConnection);
+        connect(
+            push, &QPushButton::clicked, m_session,
+            [session = m_session, action] { session->trigger(action); }, Qt::QueuedConnection);
         m_buttons->addWidget(push);
         if (button.isDefault)
             push->setFocus();
@@ -107,7 +108,8 @@ void UpdateWindow::refreshProgress()
         m_progress->setRange(0, 0);
     } else {
         m_progress->setRange(0, 1000);
-        m_progress->setValue(static_cast<int>(std::min<qint64>(1000, m_session->bytesReceived() * 1000 / expected)));
+        m_progress->setValue(
+            static_cast<int>(std::min<qint64>(1000, m_session->bytesReceived() * 1000 / expected)));
     }
     m_progressText->setText(m_session->progressText());
     m_progressText->setVisible(downloading);

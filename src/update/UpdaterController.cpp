@@ -143,8 +143,9 @@ QCoro::Task<> UpdaterController::runProbe(std::stop_token stop)
         const QByteArray feed = co_await std::move(fetch);
         if (!self || stop.stop_requested())
             co_return;
-        const QString skipped = m_defaults ? m_defaults->value(QLatin1String(UpdateSession::skippedVersionKey)).toString()
-                                           : QString();
+        const QString skipped = m_defaults
+            ? m_defaults->value(QLatin1String(UpdateSession::skippedVersionKey)).toString()
+            : QString();
         found = Appcast::newestUpdate(Appcast::parse(feed), m_configuration.runningVersion, skipped);
     } catch (const CancellationError&) {
         co_return;
@@ -160,7 +161,8 @@ QCoro::Task<> UpdaterController::runProbe(std::stop_token stop)
         qCCritical(Log::updates, "check/download failed: %s", qUtf8Printable(error));
     } else if (found) {
         setAvailableUpdateVersion(found->displayVersion);
-        qCInfo(Log::updates, "probe found %s; showing in-panel banner", qUtf8Printable(found->displayVersion));
+        qCInfo(
+            Log::updates, "probe found %s; showing in-panel banner", qUtf8Printable(found->displayVersion));
         qCInfo(Log::updates, "check finished");
     } else {
         setAvailableUpdateVersion(QString());
@@ -189,9 +191,9 @@ void UpdaterController::checkForUpdates()
     cancelProbe();
     m_session = new UpdateSession(m_configuration, m_defaults, UpdateSession::Platform::system(), this);
     // The window takes over from the banner.
-    connect(m_session, &UpdateSession::willShowUpdate, this, [this] { setAvailableUpdateVersion(QString()); });
-    connect(m_session, &UpdateSession::finished, this,
-        &UpdaterController::sessionFinished);
+    connect(
+        m_session, &UpdateSession::willShowUpdate, this, [this] { setAvailableUpdateVersion(QString()); });
+    connect(m_session, &UpdateSession::finished, this, &UpdaterController::sessionFinished);
     updateCanCheck();
     if (m_presenter)
         m_presenter(*m_session);

@@ -30,15 +30,16 @@ class UpdaterController : public QObject {
     Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates WRITE
             setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
     // The version the last probe found; empty when none.
-    Q_PROPERTY(QString availableUpdateVersion READ availableUpdateVersion NOTIFY availableUpdateVersionChanged)
+    Q_PROPERTY(
+        QString availableUpdateVersion READ availableUpdateVersion NOTIFY availableUpdateVersionChanged)
     // False while a check runs (and always while inactive).
     Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
 
 public:
     // Starts a one-shot timer calling `fire` after `timeout`; destroying the
     // returned object cancels it. Tests pass their own.
-    using TimerFactory
-        = std::function<std::unique_ptr<QObject>(std::chrono::milliseconds timeout, std::function<void()> fire)>;
+    using TimerFactory = std::function<std::unique_ptr<QObject>(
+        std::chrono::milliseconds timeout, std::function<void()> fire)>;
     // Shows a new session to the user (by default the "Software Update"
     // window, when the application has widgets).
     using SessionPresenter = std::function<void(UpdateSession& session)>;
