@@ -1,3 +1,4 @@
+#include "AppInfo.h"
 #include "CommandLine.h"
 #include "HeadlessCommands.h"
 #include "IconRenderer.h"
@@ -65,7 +66,7 @@ int main(int argc, char** argv)
         return 0;
     }
     case CommandLine::Mode::version:
-        std::fputs("velmo-usage " VELMO_VERSION "\n", stdout);
+        std::fputs(qUtf8Printable(QStringLiteral("velmo-usage %1\n").arg(AppInfo::current().versionLabel())), stdout);
         return 0;
     case CommandLine::Mode::waybar:
     case CommandLine::Mode::once:
