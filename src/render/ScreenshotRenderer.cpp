@@ -6,6 +6,8 @@
 #include "InMemoryCredentialStore.h"
 #include "MenuBarItemPreview.h"
 #include "OffscreenQuickRenderer.h"
+#include "SessionStorage.h"
+#include "SettingsModel.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -82,42 +84,14 @@ QImage ScreenshotRenderer::panel(AppContainer& container)
 
 QImage ScreenshotRenderer::settings(AppContainer& container)
 {
-    OffscreenQuickRenderer renderer;
-    DashboardModel dashboard(container.store(), nullptr, DashboardActions {}, false);
-    static const QByteArray placeholder = R"(
-import QtQuick
-import Velmo.Panel
-
-Rectangle {
-    required property PanelTheme theme
-    width: 440
-    height: 180
-    color: theme.window
-
-    Column {
-        anchors.centerIn: parent
-        spacing: 8
-        BrandMark {
-            anchors.horizontalCenter: parent.horizontalCenter
-            width: 25
-            height: 30
-        }
-        Text {
-            anchors.horizontalCenter: parent.horizontalCenter
-            text: qsTr("Velmo Usage Settings")
-            font: theme.title
-            color: theme.primary
-        }
-        Text {
-            anchors.horizontalCenter: parent.horizontalCenter
-            text: qsTr("The settings window comes in a later version.")
-            font: theme.body
-            color: theme.secondary
-        }
-    }
-}
-)";
-    QQuickItem* root = renderer.loadData(placeholder, { { QStringLiteral("theme"), QVariant::fromValue(dashboard.theme()) } });
+    SettingsModel::Options options;
+    // The picture shows the common desktop, where the session is kept in the keyring.
+    options.sessionStorage = SessionStorage::keyringDescription();
+    SettingsModel model(container, std::move(options));
+    model.setOnScreen(true);
+    OffscreenQuickRenderer renderer; // goes first: its scene reads the model
+    QQuickItem* root = renderer.load(QUrl(QStringLiteral("qrc:/Velmo/Settings/SettingsForm.qml")),
+        { { QStringLiteral("settings"), QVariant::fromValue(&model) } });
     return grabScene(renderer, root, "settings");
 }
 

@@ -35,7 +35,7 @@ public:
 
 private:
     static QImage panel(AppContainer& container);
-    // Stands in for the settings window until it exists.
+    // The whole settings form, unscrolled.
     static QImage settings(AppContainer& container);
     static QImage menuBar(AppContainer& container);
     static void write(const QImage& image, const QString& path, std::FILE* out);
