@@ -6,7 +6,7 @@
 #include "SettingsRules.h"
 #include "../auth/QtPrinters.h"
 #include "TestSupport.h"
-#include "VersionLabel.h"
+#include "AppInfo.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,7 +126,7 @@ TEST(SettingsRules, SessionStorageNamesTheKeyringOrTheFile)
     EXPECT_EQ(SettingsRules::sessionStorage(&memory), "");
 }
 
-TEST(VersionLabel, VersionThenBuildOrDev)
+TEST(AppInfo, VersionLabelIsVersionThenBuildOrDev)
 {
     struct Case {
         QString version, build, label;
@@ -137,8 +137,8 @@ TEST(VersionLabel, VersionThenBuildOrDev)
              { "", "34", "dev" },
              { "", "", "dev" },
          })
-        EXPECT_EQ(VersionLabel::text(c.version, c.build), c.label) << c.version.toStdString() << "/" << c.build.toStdString();
-    EXPECT_FALSE(VersionLabel::current().isEmpty());
+        EXPECT_EQ((AppInfo { .version = c.version, .build = c.build }).versionLabel(), c.label)
+            << c.version.toStdString() << "/" << c.build.toStdString();
 }
 
 } // namespace

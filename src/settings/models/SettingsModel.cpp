@@ -2,7 +2,7 @@
 
 #include "AppContainer.h"
 #include "SettingsRules.h"
-#include "VersionLabel.h"
+#include "AppInfo.h"
 
 #include <QRegularExpression>
 
@@ -25,7 +25,7 @@ SettingsModel::SettingsModel(AppContainer& container, Options options, QObject* 
           options.launchAtLogin ? std::move(*options.launchAtLogin) : LaunchAtLogin::forThisProcess(), this))
     , m_updates(new UpdatesModel(container.updater(), this))
     , m_advanced(new AdvancedModel(container, this))
-    , m_version(options.version.value_or(VersionLabel::current()))
+    , m_version(options.version.value_or(AppInfo::current().versionLabel()))
 {
     const UsageStore* store = &container.store();
     for (auto changed : { &UsageStore::snapshotChanged, &UsageStore::credentialChanged, &UsageStore::isRefreshingChanged,
