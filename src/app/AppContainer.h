@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CredentialStoring.h"
+#include "CredentialWatcher.h"
 #include "LoginController.h"
 #include "RefreshWakeSignal.h"
 #include "SettingsStore.h"
@@ -43,10 +44,15 @@ public:
     const std::shared_ptr<CredentialStoring>& credentialStore() const { return m_credentialStore; }
     RefreshWakeSignal& wakeSignal() const { return *m_wake; }
 
-    // Starts the updater, shows the cache and the credential, starts the loop.
+    // Starts the updater, shows the cache and the credential, starts the loop
+    // and the watch for sessions changed by other processes.
     void start();
-    // Ends the loop (after the refresh or wait it is in) and the updater.
+    // Ends the loop at once: a refresh in flight is cancelled (its requests
+    // aborted, nothing published) and a wait ends; no new work starts after
+    // it. Also stops the watch and the updater. stopped() follows.
     void stop();
+    // The loop is running (between start() and the end of the loop).
+    bool isRunning() const { return m_running; }
     // Asks the loop to refresh at once; coalesces.
     void refreshNow();
     // A new API client for the settings' base URL; forgets the old server's data.
@@ -56,9 +62,19 @@ public:
 
     static void removeLegacyAPIKey();
 
+signals:
+    // The loop has ended after stop(); the container may now be destroyed.
+    void stopped();
+
 private:
+    // When the loop wakes next after a refresh at `now`: 900 s later, or when
+    // a renewable session's last minute begins, if that comes first, so it
+    // is renewed before it could show as expired.
+    static Timestamp nextRefreshTime(Timestamp now, const std::optional<Credential>& credential);
     static QCoro::Task<> refreshLoop(QPointer<AppContainer> self, std::stop_token stop);
     VelmoClient makeClient() const;
+    // Another process changed a session: reload it; refresh when it differs.
+    void onSessionChanged();
 
     // Declared so that everything is destroyed before the settings it reads.
     std::unique_ptr<SettingsStore> m_settings;
@@ -68,5 +84,8 @@ private:
     std::unique_ptr<RefreshWakeSignal> m_wake;
     std::unique_ptr<UsageStore> m_store;
     std::unique_ptr<LoginController> m_login;
+    std::unique_ptr<CredentialWatcher> m_watcher;
     std::stop_source m_loopStop;
+    bool m_running = false;
+    bool m_destroying = false;
 };

@@ -28,10 +28,12 @@ RefreshWakeSignal::RefreshWakeSignal(TimerFactory timers, QObject* parent)
 
 RefreshWakeSignal::~RefreshWakeSignal()
 {
-    // A waiter still suspended is let go, so its task can see that it should
-    // end instead of staying suspended for ever.
+    // A waiter still suspended, or woken but not yet resumed, is let go, so
+    // its task can see that it should end instead of staying suspended for ever.
     if (auto handle = std::exchange(m_continuation, nullptr))
         handle.resume();
+    else if (auto woken = std::exchange(m_resuming, nullptr))
+        woken.resume();
 }
 
 void RefreshWakeSignal::wake()
@@ -71,6 +73,12 @@ void RefreshWakeSignal::resumeWaiter()
 {
     // Resume from the event loop, not from inside the waker's call stack, so a
     // waker never runs the refresh loop's body re-entrantly.
-    const auto handle = std::exchange(m_continuation, nullptr);
-    QMetaObject::invokeMethod(this, [handle] { handle.resume(); }, Qt::QueuedConnection);
+    m_resuming = std::exchange(m_continuation, nullptr);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (auto handle = std::exchange(m_resuming, nullptr))
+                handle.resume();
+        },
+        Qt::QueuedConnection);
 }

@@ -45,6 +45,8 @@ private:
 
     TimerFactory m_timers;
     std::coroutine_handle<> m_continuation;
+    // Woken, its resumption queued on the event loop.
+    std::coroutine_handle<> m_resuming;
     bool m_pending = false;
     std::int64_t m_generation = 0;
     std::unique_ptr<QObject> m_timer;

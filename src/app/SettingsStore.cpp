@@ -1,8 +1,16 @@
 #include "SettingsStore.h"
 
+#include "Log.h"
+#include "PosixFile.h"
 #include "VelmoClient.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 const QString menuBarStyleKey = QStringLiteral("menuBarStyle");
@@ -37,10 +45,35 @@ SettingsStore::SettingsStore(std::unique_ptr<QSettings> defaults, QObject* paren
 
 SettingsStore::~SettingsStore() = default;
 
+QString SettingsStore::standardFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/VelmoUsage/VelmoUsage.conf");
+}
+
 std::unique_ptr<QSettings> SettingsStore::standardDefaults()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VelmoUsage"),
-        QStringLiteral("VelmoUsage"));
+    const QString path = standardFilePath();
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info { };
+    // QSettings reads the file as soon as it is built: a FIFO there would
+    // block for ever, a device would be read without end.
+    if (::stat(native.constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        const QByteArray aside
+            = native + ".invalid-" + QByteArray::fromStdString(PosixFile::uniqueName()).left(8);
+        if (::rename(native.constData(), aside.constData()) != 0) {
+            qCWarning(Log::app,
+                "settings file %s is not a regular file and cannot be moved aside (%s); "
+                "settings are not kept",
+                native.constData(), std::strerror(errno));
+            // No file at all: defaults in memory, writes go nowhere.
+            return std::make_unique<QSettings>(QString(), QSettings::IniFormat);
+        }
+        qCWarning(Log::app,
+            "settings file %s is not a regular file; moved it to %s and started with defaults",
+            native.constData(), aside.constData());
+    }
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 void SettingsStore::setMenuBarStyle(MenuBarStyle style)

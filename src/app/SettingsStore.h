@@ -30,8 +30,11 @@ public:
 
     // Takes ownership of the settings; reads the three keys once.
     explicit SettingsStore(std::unique_ptr<QSettings> defaults, QObject* parent = nullptr);
-    // Over ~/.config/VelmoUsage/VelmoUsage.conf.
+    // Over standardFilePath(). Anything there that is not a regular file is
+    // moved aside (and logged), and the settings start from the defaults.
     static std::unique_ptr<QSettings> standardDefaults();
+    // $XDG_CONFIG_HOME/VelmoUsage/VelmoUsage.conf (normally ~/.config/…).
+    static QString standardFilePath();
     ~SettingsStore() override;
 
     MenuBarStyle menuBarStyle() const { return m_menuBarStyle; }

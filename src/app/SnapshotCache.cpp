@@ -1,11 +1,12 @@
 #include "SnapshotCache.h"
 
+#include "FileError.h"
 #include "Log.h"
+#include "PosixFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 SnapshotCache::SnapshotCache(QString filePath)
@@ -23,15 +24,16 @@ SnapshotCache SnapshotCache::defaultCache()
 
 std::optional<Snapshot> SnapshotCache::load() const
 {
-    QFile file(m_filePath);
-    // Refuse anything far larger than a snapshot before reading it whole.
-    if (QFileInfo(file).size() > static_cast<qint64>(VelmoJSON::maxDocumentBytes))
-        return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
     try {
-        return VelmoJSON::decode<Snapshot>(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        // A FIFO, a device or a folder in the file's place is refused without
+        // blocking, and nothing larger than a snapshot can be is read.
+        const auto bytes = PosixFile::readRegularFile(
+            QFile::encodeName(m_filePath).toStdString(), VelmoJSON::maxDocumentBytes);
+        if (!bytes)
+            return std::nullopt;
+        return VelmoJSON::decode<Snapshot>(*bytes);
+    } catch (const FileError&) {
+        return std::nullopt;
     } catch (const VelmoJSON::DecodingError&) {
         return std::nullopt;
     }
@@ -39,21 +41,20 @@ std::optional<Snapshot> SnapshotCache::load() const
 
 void SnapshotCache::save(const Snapshot& snapshot) const
 {
-    const auto fail = [](const QString& why) {
-        qCCritical(Log::app, "snapshot cache write failed: %s", qUtf8Printable(why));
-    };
-    const QFileInfo info(m_filePath);
-    if (!QDir().mkpath(info.absolutePath()))
-        return fail(QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
-
-    const std::string json = VelmoJSON::encode(snapshot);
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(json.data(), static_cast<qint64>(json.size())) != static_cast<qint64>(json.size()))
-        return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    try {
+        if (!QDir().mkpath(folder))
+            throw FileError("cannot create the folder " + folder.toStdString());
+        // Account figures are private: the folder and the file are the user's alone.
+        QFile::setPermissions(
+            folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        // Every write, the fsync and the rename are checked; on failure the
+        // old file stays and no temporary file is left.
+        PosixFile::writeAtomically(
+            QFile::encodeName(m_filePath).toStdString(), VelmoJSON::encode(snapshot), 0600);
+    } catch (const std::exception& error) {
+        qCCritical(Log::app, "snapshot cache write failed: %s", error.what());
+    }
 }
 
 void SnapshotCache::clear() const

@@ -19,8 +19,11 @@ public:
 
     const QString& filePath() const { return m_filePath; }
 
+    // None for a missing, unreadable, oversized or undecodable file, and for
+    // anything that is not a regular file.
     std::optional<Snapshot> load() const;
     // Atomic: a reader sees the old or the new complete file, never half.
+    // The file is 0600 and its folder 0700.
     void save(const Snapshot& snapshot) const;
     void clear() const;
 

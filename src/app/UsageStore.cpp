@@ -5,6 +5,9 @@
 
 #include <QPointer>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 // Any failure of a request as the VelmoError the store records.
@@ -20,6 +23,27 @@ VelmoError asVelmoError(std::exception_ptr error)
         return VelmoError::network("unknown failure");
     }
 }
+
+// A stop source that stops as soon as any of the given tokens does.
+class LinkedStop {
+public:
+    LinkedStop(std::initializer_list<std::stop_token> tokens)
+    {
+        for (const std::stop_token& token : tokens)
+            m_links.push_back(std::make_unique<Link>(token, Forward { m_source }));
+    }
+    std::stop_token token() const { return m_source.get_token(); }
+    bool stopped() const { return m_source.stop_requested(); }
+
+private:
+    struct Forward {
+        std::stop_source target;
+        void operator()() noexcept { target.request_stop(); }
+    };
+    using Link = std::stop_callback<Forward>;
+    std::stop_source m_source;
+    std::vector<std::unique_ptr<Link>> m_links;
+};
 
 } // namespace
 
@@ -49,7 +73,11 @@ void UsageStore::setCredential(std::optional<Credential> credential)
 {
     if (m_credential == credential)
         return;
+    // A renewed token is the same session; another source, or none, is not.
+    const bool sameSession = m_credential && credential && m_credential->source == credential->source;
     m_credential = std::move(credential);
+    if (!sameSession)
+        std::exchange(m_sessionStop, std::stop_source()).request_stop();
     emit credentialChanged();
 }
 
@@ -87,6 +115,8 @@ void UsageStore::setNextRefreshAt(std::optional<Timestamp> when)
 
 void UsageStore::setClient(VelmoClient client)
 {
+    if (client.baseURL() != m_client.baseURL())
+        std::exchange(m_serverStop, std::stop_source()).request_stop();
     m_client = std::move(client);
     emit clientChanged();
 }
@@ -123,7 +153,7 @@ void UsageStore::reloadCredential()
 
 template <typename T>
 QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
-    Credential credential, std::function<QCoro::Task<T>(QString token)> send)
+    Credential credential, std::function<QCoro::Task<T>(QString token)> send, std::stop_token renewalStop)
 {
     QPointer<UsageStore> self(this);
     std::exception_ptr failure;
@@ -144,12 +174,12 @@ QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
     std::optional<Credential> renewed;
     try {
         const TokenCoordinator coordinator = m_tokenCoordinator;
-        auto renewal = coordinator.refreshAfterUnauthorized(credential);
+        auto renewal = coordinator.refreshAfterUnauthorized(credential, renewalStop);
         renewed = co_await std::move(renewal);
     } catch (...) {
         co_return Fetched<T> { std::nullopt, asVelmoError(std::current_exception()) };
     }
-    if (!renewed || !self)
+    if (!renewed || !self || renewalStop.stop_requested())
         co_return Fetched<T> { std::nullopt, std::move(error) };
 
     setCredential(renewed);
@@ -165,7 +195,7 @@ QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
     co_return Fetched<T> { std::nullopt, asVelmoError(failure) };
 }
 
-QCoro::Task<> UsageStore::refresh()
+QCoro::Task<> UsageStore::refresh(std::stop_token stop)
 {
     QPointer<UsageStore> self(this);
     reloadCredential();
@@ -173,22 +203,26 @@ QCoro::Task<> UsageStore::refresh()
         setLastError(std::nullopt);
         co_return;
     }
+    // `server` is stopped whenever `session` is; the renewal follows only
+    // `session`, the API requests follow `server`.
+    const LinkedStop session { stop, m_sessionStop.get_token() };
+    const LinkedStop server { session.token(), m_serverStop.get_token() };
 
     Credential credential = *m_credential;
     if (credential.canRefresh() && (!credential.expiresAt || credential.isExpired(now()))) {
         std::optional<Credential> renewed;
         try {
             const TokenCoordinator coordinator = m_tokenCoordinator;
-            auto renewal = coordinator.refreshIfNeeded(credential);
+            auto renewal = coordinator.refreshIfNeeded(credential, session.token());
             renewed = co_await std::move(renewal);
         } catch (const std::exception& error) {
-            if (!self)
+            if (!self || server.stopped())
                 co_return;
             setLastError(std::string(error.what()));
             setCredentialRejected(false);
             co_return;
         }
-        if (!self)
+        if (!self || server.stopped())
             co_return;
         if (renewed) {
             setCredential(renewed);
@@ -212,15 +246,26 @@ QCoro::Task<> UsageStore::refresh()
 
     // Both requests start at once (QCoro tasks run eagerly up to their first
     // suspension) and are awaited in order: balance first.
+    const std::stop_token requestStop = server.token();
     auto balanceTask = fetchWithRenewal<Balance>(
-        credential, [client](QString token) { return client.balance(std::move(token)); });
-    auto usageTask = fetchWithRenewal<UsageSummary>(credential, [client, start, t](QString token) {
-        return client.usage(std::move(token), start, t, UsageScope::account);
-    });
+        credential,
+        [client, requestStop](QString token) { return client.balance(std::move(token), requestStop); },
+        session.token());
+    auto usageTask = fetchWithRenewal<UsageSummary>(
+        credential,
+        [client, start, t, requestStop](QString token) {
+            return client.usage(std::move(token), start, t, UsageScope::account, requestStop);
+        },
+        session.token());
     Fetched<Balance> balance = co_await balanceTask;
     Fetched<UsageSummary> usage = co_await usageTask;
     if (!self)
         co_return;
+    if (server.stopped()) {
+        // Stopped, or begun for an account or server that is no longer shown.
+        setIsRefreshing(false);
+        co_return;
+    }
 
     std::vector<VelmoError> failures;
     if (balance.value)

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 // The refresh engine and the one source of truth every view reads: the
@@ -91,7 +92,11 @@ public:
     // Asks the resolver again; a changed credential clears the last error.
     void reloadCredential();
     // One whole refresh. Never fails: the outcome is state plus a log line.
-    QCoro::Task<> refresh();
+    // It publishes and caches only while the identity it started with (the
+    // credential's source and the API base URL) is still current: a change
+    // of either aborts its requests, as does `stop`; a cancelled refresh
+    // leaves every field as it was.
+    QCoro::Task<> refresh(std::stop_token stop = {});
     Status status() const;
     // A snapshot older than maxAge (equal is not stale).
     bool isStale(std::chrono::seconds maxAge) const;
@@ -125,7 +130,8 @@ private:
 
     // One request with one renewal-and-retry after "unauthorized".
     template <typename T>
-    QCoro::Task<Fetched<T>> fetchWithRenewal(Credential credential, std::function<QCoro::Task<T>(QString token)> send);
+    QCoro::Task<Fetched<T>> fetchWithRenewal(
+        Credential credential, std::function<QCoro::Task<T>(QString token)> send, std::stop_token stop);
 
     std::optional<Snapshot> m_snapshot;
     std::optional<Credential> m_credential;
@@ -139,4 +145,10 @@ private:
     std::optional<SnapshotCache> m_cache;
     TokenCoordinator m_tokenCoordinator;
     Clock m_now;
+    // Stopped (and replaced) when the credential's source changes or the
+    // credential goes, and when the base URL changes: refreshes begun under
+    // the old identity end without publishing. A renewal in flight follows
+    // only the first: a new API server is no reason to abandon a rotation.
+    std::stop_source m_sessionStop;
+    std::stop_source m_serverStop;
 };

@@ -132,6 +132,8 @@ int waybar()
             return;
         stopping = true;
         runner.reset();
+        // stop() cancels a refresh in flight; the loop then ends at once.
+        QObject::connect(container.get(), &AppContainer::stopped, [&] { QTimer::singleShot(0, tearDown); });
         container->stop();
         if (!refreshUnderWay()) {
             tearDown();

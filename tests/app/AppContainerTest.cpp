@@ -1,12 +1,18 @@
 #include "AppContainer.h"
 #include "DevServerProcess.h"
+#include "FileCredentialStore.h"
 #include "InMemoryCredentialStore.h"
+#include "KeychainCredentialStore.h"
+#include "SessionStorage.h"
 #include "TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+
+#include <array>
 
 using namespace std::chrono;
 using velmo::test::DevServerProcess;
@@ -14,13 +20,11 @@ using velmo::test::ScratchDir;
 
 namespace {
 
-// Runs the container headless against the stand-in service, with the CLI
-// session in a scratch HOME.
+// The container headless against the stand-in service, with HOME (and so the
+// CLI session) in a scratch folder.
 class AppContainerTest : public ::testing::Test {
 protected:
     AppContainerTest()
-        : savedHome(qgetenv("HOME"))
-        , savedAuth(qgetenv("VELMO_AUTH_URL"))
     {
         qputenv("HOME", home.path().toLocal8Bit());
         qputenv("VELMO_AUTH_URL", server.baseURL().toString().toUtf8());
@@ -28,167 +32,177 @@ protected:
     ~AppContainerTest() override
     {
         qputenv("HOME", savedHome);
-        if (savedAuth.isEmpty())
-            qunsetenv("VELMO_AUTH_URL");
-        else
-            qputenv("VELMO_AUTH_URL", savedAuth);
+        qunsetenv("VELMO_AUTH_URL");
     }
 
-    void writeCLISession()
+    StoredTokens session(std::int64_t expiresIn = 3600)
     {
-        const auto session = server.issueSession(3600);
-        CLICredentialReader(home.path().toStdString())
-            .write(StoredTokens { session.accessToken, session.refreshToken,
-                static_cast<double>(session.expiresAtMs), session.clientId });
+        const auto issued = server.issueSession(expiresIn);
+        return StoredTokens { issued.accessToken, issued.refreshToken, double(issued.expiresAtMs),
+            issued.clientId };
     }
+    CLICredentialReader cli() const { return CLICredentialReader(home.path().toStdString()); }
+    SnapshotCache cache() const { return SnapshotCache(home.filePath("data/VelmoUsage/snapshot.json")); }
+    int requests(const char* endpoint) { return server.counters()["requests"].value(endpoint, 0); }
 
-    std::unique_ptr<AppContainer> makeContainer(const QUrl& api)
+    std::unique_ptr<AppContainer> start(std::shared_ptr<CredentialStoring> store = nullptr)
     {
         auto settings = std::make_unique<QSettings>(home.filePath("VelmoUsage.conf"), QSettings::IniFormat);
-        settings->setValue("baseURL", api.toString());
+        settings->setValue("baseURL", server.baseURL().toString());
         AppContainer::Options options;
-        options.openBrowser = [](const QUrl&) { return false; };
         options.removeLegacyAPIKey = [this] { ++legacyRemovals; };
-        return std::make_unique<AppContainer>(
-            std::make_unique<SettingsStore>(std::move(settings)), sessions, cache(), options);
+        auto container = std::make_unique<AppContainer>(
+            std::make_unique<SettingsStore>(std::move(settings)), store ? store : sessions, cache(), options);
+        container->start();
+        return container;
     }
 
-    SnapshotCache cache() const { return SnapshotCache(home.filePath("data/VelmoUsage/snapshot.json")); }
-
-    int requests(const char* endpoint) { return server.counters()["requests"][endpoint].get<int>(); }
-
-    // Waits for the store's next completed request phase.
+    // Waits for the store's next finished request phase.
     static bool nextAttempt(UsageStore& store)
     {
-        QSignalSpy attempt(&store, &UsageStore::lastAttemptAtChanged);
-        return attempt.wait(15'000);
+        return QSignalSpy(&store, &UsageStore::lastAttemptAtChanged).wait(15'000);
     }
 
+    const QByteArray savedHome = qgetenv("HOME");
     DevServerProcess server;
     ScratchDir home;
-    QByteArray savedHome;
-    QByteArray savedAuth;
     std::shared_ptr<InMemoryCredentialStore> sessions = std::make_shared<InMemoryCredentialStore>();
     std::atomic<int> legacyRemovals { 0 };
 };
 
-TEST_F(AppContainerTest, ColdStartShowsTheCacheThenRefreshesAtOnceAndSchedulesTheNext)
+// The cache and the session show before any request; the first refresh runs
+// at once. A renewable session is renewed as its last minute begins, not at
+// the next 15-minute refresh, so it never shows as expired; then the loop
+// waits 900 s, until stop() ends the wait.
+TEST_F(AppContainerTest, ColdStartRefreshesAtOnceAndRenewsTheSessionInTime)
 {
-    Snapshot cached { .fetchedAt = *VelmoJSON::parseDate("2025-01-01T00:00:00Z") };
-    cached.balance = Balance {};
+    const Snapshot cached { .balance = Balance {},
+        .fetchedAt = *VelmoJSON::parseDate("2025-01-01T00:00:00Z") };
     cache().save(cached);
-    writeCLISession();
-
-    auto container = makeContainer(server.baseURL());
+    const StoredTokens shortLived = session(62);
+    cli().write(shortLived);
+    auto container = start();
     UsageStore& store = container->store();
-    QSignalSpy attempts(&store, &UsageStore::lastAttemptAtChanged);
-    container->start();
-    // Before any network traffic: the cached figures and the signed-in state.
     EXPECT_EQ(store.snapshot(), cached);
-    ASSERT_TRUE(store.credential());
     EXPECT_EQ(store.credential()->source, CredentialSource::cliTokens);
 
-    ASSERT_TRUE(attempts.wait(15'000));
-    const auto finished = system_clock::now();
-    ASSERT_TRUE(store.snapshot());
-    EXPECT_NE(store.snapshot()->fetchedAt, cached.fetchedAt);
-    ASSERT_TRUE(store.snapshot()->balance);
-    EXPECT_EQ(store.snapshot()->balance->accountBalance, MicrosUSD(42'750'000));
-    EXPECT_EQ(store.status(), UsageStore::Status::ok());
-    const auto written = cache().load();
-    ASSERT_TRUE(written);
-    EXPECT_EQ(written->fetchedAt, floor<seconds>(store.snapshot()->fetchedAt));
-    EXPECT_EQ(written->usage, store.snapshot()->usage);
-
     QSignalSpy scheduled(&store, &UsageStore::nextRefreshAtChanged);
-    if (!store.nextRefreshAt()) {
-        ASSERT_TRUE(scheduled.wait(5'000));
-    }
-    EXPECT_NEAR(duration<double>(*store.nextRefreshAt() - finished).count(), 900.0, 5.0);
-    EXPECT_EQ(requests("balance"), 1);
-
-    // Woken during its wait, the loop refreshes again at once.
-    container->refreshNow();
     ASSERT_TRUE(nextAttempt(store));
-    EXPECT_EQ(requests("balance"), 2);
+    EXPECT_EQ(store.snapshot()->balance->accountBalance, MicrosUSD(42'750'000));
+    EXPECT_EQ(cache().load()->fetchedAt, floor<seconds>(store.snapshot()->fetchedAt));
+    ASSERT_TRUE(scheduled.count() > 0 || scheduled.wait(5'000));
+    const auto lastMinute = *store.credential()->expiresAt - 60s;
+    EXPECT_NEAR(duration<double>(*store.nextRefreshAt() - lastMinute).count(), 0.0, 1.0);
+
+    scheduled.clear();
+    ASSERT_TRUE(nextAttempt(store));
+    const auto finished = system_clock::now();
+    EXPECT_NE(store.credential()->token, shortLived.accessToken);
+    EXPECT_EQ(cli().read()->token, store.credential()->token);
+    EXPECT_EQ(store.status(), UsageStore::Status::ok());
+    ASSERT_TRUE(scheduled.count() > 0 || scheduled.wait(5'000));
+    EXPECT_NEAR(duration<double>(*store.nextRefreshAt() - finished).count(), 900.0, 5.0);
     EXPECT_EQ(legacyRemovals.load(), 1);
     container->stop();
+    EXPECT_TRUE(QSignalSpy(container.get(), &AppContainer::stopped).wait(3'000)) << "the 900 s wait ends too";
 }
 
-TEST_F(AppContainerTest, SignOutFallsBackToTheCLISessionAndClearsTheData)
+// Both forget the shown figures and the cache file before asking again.
+TEST_F(AppContainerTest, SignOutAndANewServerStartAfresh)
 {
-    writeCLISession();
-    const auto appSession = server.issueSession(3600);
-    sessions->save(StoredTokens { appSession.accessToken, appSession.refreshToken,
-        static_cast<double>(appSession.expiresAtMs), appSession.clientId });
-
-    auto container = makeContainer(server.baseURL());
+    cli().write(session());
+    sessions->save(session());
+    DevServerProcess other;
+    auto container = start();
     UsageStore& store = container->store();
-    container->start();
     ASSERT_TRUE(nextAttempt(store));
     ASSERT_EQ(store.credential()->source, CredentialSource::app);
-    ASSERT_TRUE(QFileInfo::exists(cache().filePath()));
 
-    QSignalSpy attempts(&store, &UsageStore::lastAttemptAtChanged);
     container->signOut();
     EXPECT_FALSE(sessions->load());
     EXPECT_EQ(store.snapshot(), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(cache().filePath()));
-    ASSERT_TRUE(store.credential());
-    EXPECT_EQ(store.credential()->source, CredentialSource::cliTokens);
-    EXPECT_TRUE(CLICredentialReader(home.path().toStdString()).read()) << "the tool's file is untouched";
-    ASSERT_TRUE(attempts.wait(15'000)) << "a refresh is under way";
+    EXPECT_EQ(store.credential()->source, CredentialSource::cliTokens)
+        << "the tool's session is left as it was";
+    ASSERT_TRUE(nextAttempt(store)) << "a refresh is under way";
     EXPECT_TRUE(store.snapshot());
-    container->stop();
-}
 
-TEST_F(AppContainerTest, NewBaseURLClearsTheOldServersDataBeforeAsking)
-{
-    writeCLISession();
-    DevServerProcess other;
-    other.injectStatus("balance", 503, 3);
-    auto container = makeContainer(server.baseURL());
-    UsageStore& store = container->store();
-    container->start();
-    ASSERT_TRUE(nextAttempt(store));
-    ASSERT_TRUE(store.snapshot());
-
-    QSignalSpy snapshots(&store, &UsageStore::snapshotChanged);
     container->settings().setBaseURLOverride(other.baseURL().toString());
     container->applyBaseURL();
     EXPECT_EQ(store.snapshot(), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(cache().filePath()));
     EXPECT_EQ(store.client().baseURL(), VelmoClient::normalizedBaseURL(other.baseURL()));
     ASSERT_TRUE(nextAttempt(store));
-    // The other server knows no such token: a rejected credential, nothing shown.
-    EXPECT_EQ(store.snapshot(), std::nullopt);
-    EXPECT_EQ(server.counters()["requests"]["balance"].get<int>(), 1);
-    container->stop();
+    EXPECT_EQ(store.snapshot(), std::nullopt) << "the other server knows no such token";
+    EXPECT_EQ(requests("balance"), 2) << "nothing more to the old server";
 }
 
-TEST_F(AppContainerTest, AfterStopNoRefreshStartsEvenWhenWoken)
+TEST_F(AppContainerTest, StopEndsARefreshInFlightAtOnceAndNothingStartsAfterIt)
 {
-    writeCLISession();
-    auto container = makeContainer(server.baseURL());
+    cli().write(session());
+    server.setLatency(10'000, "balance");
+    auto container = start();
     UsageStore& store = container->store();
-    container->start();
-    ASSERT_TRUE(nextAttempt(store));
+    ASSERT_TRUE(store.isRefreshing() || QSignalSpy(&store, &UsageStore::isRefreshingChanged).wait(5'000));
+    QSignalSpy stopped(container.get(), &AppContainer::stopped);
+    QElapsedTimer clock;
+    clock.start();
     container->stop();
+    ASSERT_TRUE(stopped.wait(3'000)) << "not within the server's 10 s delay";
+    EXPECT_LT(clock.elapsed(), 3'000);
+    EXPECT_FALSE(container->isRunning());
+    EXPECT_FALSE(store.isRefreshing());
+    EXPECT_EQ(store.snapshot(), std::nullopt);
+    EXPECT_EQ(store.lastError(), std::nullopt);
+
     container->refreshNow();
-    QSignalSpy attempts(&store, &UsageStore::lastAttemptAtChanged);
-    EXPECT_FALSE(attempts.wait(1'500));
-    EXPECT_EQ(requests("balance"), 1);
+    container->start();
+    EXPECT_FALSE(QSignalSpy(&store, &UsageStore::isRefreshingChanged).wait(500));
 }
 
-TEST_F(AppContainerTest, WithoutAnySessionNothingIsRequested)
+// Another process signs in or out (the velmo tool, a second instance): the
+// running container notices at once and refreshes or forgets.
+enum class SessionKind { cliFile, appFile, keyring };
+void PrintTo(SessionKind kind, std::ostream* out)
 {
-    auto container = makeContainer(server.baseURL());
-    container->start();
-    QSignalSpy attempts(&container->store(), &UsageStore::lastAttemptAtChanged);
-    EXPECT_FALSE(attempts.wait(1'000));
-    EXPECT_EQ(container->store().status(), UsageStore::Status::noCredential());
-    EXPECT_EQ(requests("balance"), 0);
-    container->stop();
+    *out << std::array { "cliFile", "appFile", "keyring" }[int(kind)];
 }
+
+class SessionChangedElsewhere : public AppContainerTest,
+                                public ::testing::WithParamInterface<SessionKind> { };
+
+TEST_P(SessionChangedElsewhere, IsPickedUpAtOnce)
+{
+    if (GetParam() == SessionKind::keyring && !SessionStorage::secretServiceAvailable())
+        GTEST_SKIP() << "no Secret Service on this session bus";
+    // The container's own store, and another handle on the same session.
+    const auto storeOf = [&]() -> std::shared_ptr<CredentialStoring> {
+        if (GetParam() == SessionKind::appFile)
+            return std::make_shared<FileCredentialStore>(
+                home.filePath("data/VelmoUsage/session.json").toStdString());
+        return std::make_shared<KeychainCredentialStore>(
+            "velmo-usage-test", "watch-" + std::to_string(::getpid()));
+    };
+    const bool cliFile = GetParam() == SessionKind::cliFile;
+    const std::shared_ptr<CredentialStoring> elsewhere = cliFile ? nullptr : storeOf();
+    auto container = start(cliFile ? sessions : storeOf());
+    UsageStore& store = container->store();
+    EXPECT_EQ(store.status(), UsageStore::Status::noCredential());
+
+    cliFile ? cli().write(session()) : elsewhere->save(session());
+    ASSERT_TRUE(nextAttempt(store)) << "refreshed long before the next 15 minutes";
+    EXPECT_EQ(store.credential()->source, cliFile ? CredentialSource::cliTokens : CredentialSource::app);
+    EXPECT_TRUE(store.snapshot());
+    EXPECT_EQ(requests("balance"), 1) << "nothing was asked while signed out";
+
+    QSignalSpy credential(&store, &UsageStore::credentialChanged);
+    cliFile ? void(QFile::remove(QString::fromStdString(cli().tokensFile()))) : elsewhere->remove();
+    ASSERT_TRUE(credential.wait(5'000));
+    EXPECT_EQ(store.status(), UsageStore::Status::noCredential());
+    EXPECT_EQ(store.snapshot(), std::nullopt) << "the signed-out account's figures go";
+}
+
+INSTANTIATE_TEST_SUITE_P(AppContainer, SessionChangedElsewhere,
+    ::testing::Values(SessionKind::cliFile, SessionKind::appFile, SessionKind::keyring));
 
 } // namespace

@@ -1,171 +1,91 @@
+#include "RefreshWakeSignal.h"
 #include "AsyncWait.h"
 #include "BootClockTimer.h"
-#include "RefreshWakeSignal.h"
 
-#include <QCoroTimer>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-#include <map>
-
 using namespace std::chrono_literals;
-using velmo::test::waitForTask;
 
 namespace {
 
-// Timers the test fires by hand, by generation order.
-struct ManualTimers {
-    struct Entry {
-        std::chrono::milliseconds timeout;
+// A script of events and what it must leave behind. Events: "k" wake(),
+// "w" a new wait of 900 s, "f0", "f1"… the timer of the first, second… wait
+// fires (late, when it was cancelled). Queued resumptions run after each.
+struct Script {
+    const char* events;
+    int returned; // waits that have returned
+    bool pending;
+    int timers; // timers started
+    int cancelled; // of which cancelled
+    friend void PrintTo(const Script& script, std::ostream* out) { *out << '"' << script.events << '"'; }
+};
+
+class WakeScript : public ::testing::TestWithParam<Script> { };
+
+QCoro::Task<> countedWait(RefreshWakeSignal* signal, int* returned)
+{
+    auto wait = signal->wait(900s);
+    co_await std::move(wait);
+    ++*returned;
+}
+
+TEST_P(WakeScript, LeavesTheSignalAsExpected)
+{
+    struct Timer {
         std::function<void()> fire;
         bool cancelled = false;
     };
-    std::vector<std::shared_ptr<Entry>> started;
-
-    RefreshWakeSignal::TimerFactory factory()
-    {
-        return [this](std::chrono::milliseconds timeout, std::function<void()> fire) -> std::unique_ptr<QObject> {
-            auto entry = std::make_shared<Entry>(Entry { timeout, std::move(fire) });
-            started.push_back(entry);
-            // The handle marks the entry cancelled when the signal drops it.
-            struct Handle : QObject {
-                std::shared_ptr<Entry> entry;
-                ~Handle() override { entry->cancelled = true; }
-            };
-            auto handle = std::make_unique<Handle>();
-            handle->entry = entry;
-            return handle;
-        };
+    std::vector<std::shared_ptr<Timer>> timers;
+    int returned = 0; // outlives the signal, which lets a waiter go when it goes
+    RefreshWakeSignal signal([&](std::chrono::milliseconds timeout, std::function<void()> fire) {
+        EXPECT_EQ(timeout, 900s);
+        auto timer = timers.emplace_back(std::make_shared<Timer>(Timer { std::move(fire) }));
+        // Dropping the handle is cancelling the timer.
+        auto handle = std::make_unique<QObject>();
+        QObject::connect(handle.get(), &QObject::destroyed, [timer] { timer->cancelled = true; });
+        return handle;
+    });
+    std::vector<QCoro::Task<>> waits;
+    for (const QString& event : QString::fromLatin1(GetParam().events).split(' ')) {
+        if (event == "k")
+            signal.wake();
+        else if (event == "w")
+            waits.push_back(countedWait(&signal, &returned));
+        else
+            timers.at(event.mid(1).toUInt())->fire();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
     }
-};
-
-// Starts a wait and reports when it has returned.
-struct Waiter {
-    bool done = false;
-    QCoro::Task<> run(RefreshWakeSignal& signal, std::chrono::milliseconds timeout)
-    {
-        co_await signal.wait(timeout);
-        done = true;
-    }
-};
-
-void spin()
-{
-    // Lets queued resumptions run.
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
+    const Script& expected = GetParam();
+    EXPECT_EQ(returned, expected.returned);
+    EXPECT_EQ(signal.isPending(), expected.pending);
+    EXPECT_EQ(int(timers.size()), expected.timers);
+    EXPECT_EQ(int(std::count_if(timers.begin(), timers.end(), [](const auto& t) { return t->cancelled; })),
+        expected.cancelled);
+    EXPECT_EQ(signal.generation(), expected.timers);
 }
 
-TEST(RefreshWakeSignal, WakeBeforeWaitIsRememberedOnceAndCoalesces)
-{
-    ManualTimers timers;
-    RefreshWakeSignal signal(timers.factory());
-    signal.wake();
-    signal.wake();
-    signal.wake();
-    EXPECT_TRUE(signal.isPending());
-
-    auto first = waitForTask(signal.wait(900s), 1s);
-    EXPECT_TRUE(first.ok());
-    EXPECT_FALSE(signal.isPending());
-    EXPECT_TRUE(timers.started.empty()) << "a pending wake-up returns without a timer";
-    EXPECT_EQ(signal.generation(), 0);
-
-    Waiter next;
-    auto task = next.run(signal, 900s);
-    spin();
-    EXPECT_FALSE(next.done) << "three wake-ups buy exactly one immediate return";
-    EXPECT_TRUE(signal.isWaiting());
-    signal.wake();
-    spin();
-    EXPECT_TRUE(next.done);
-}
-
-TEST(RefreshWakeSignal, WakeDuringAWaitResumesItAndCancelsItsTimer)
-{
-    ManualTimers timers;
-    RefreshWakeSignal signal(timers.factory());
-    Waiter waiter;
-    auto task = waiter.run(signal, 900s);
-    ASSERT_EQ(timers.started.size(), 1u);
-    EXPECT_EQ(timers.started[0]->timeout, 900s);
-    signal.wake();
-    spin();
-    EXPECT_TRUE(waiter.done);
-    EXPECT_TRUE(timers.started[0]->cancelled);
-    EXPECT_FALSE(signal.isPending()) << "the wake-up was used by the wait";
-
-    Waiter following;
-    auto next = following.run(signal, 900s);
-    spin();
-    EXPECT_FALSE(following.done);
-    timers.started[1]->fire();
-    spin();
-    EXPECT_TRUE(following.done);
-}
-
-TEST(RefreshWakeSignal, WakeJustAfterATimeOutMakesTheNextWaitReturnAtOnce)
-{
-    ManualTimers timers;
-    RefreshWakeSignal signal(timers.factory());
-    Waiter waiter;
-    auto task = waiter.run(signal, 900s);
-    timers.started[0]->fire();
-    spin();
-    ASSERT_TRUE(waiter.done);
-    signal.wake();
-    EXPECT_TRUE(waitForTask(signal.wait(900s), 1s).ok());
-    EXPECT_EQ(timers.started.size(), 1u);
-}
-
-TEST(RefreshWakeSignal, AStaleTimerNeverEndsALaterWait)
-{
-    ManualTimers timers;
-    RefreshWakeSignal signal(timers.factory());
-    Waiter first;
-    auto a = first.run(signal, 900s);
-    signal.wake();
-    spin();
-    ASSERT_TRUE(first.done);
-
-    Waiter second;
-    auto b = second.run(signal, 900s);
-    spin();
-    // The first wait's timer fires late, after its cancellation.
-    timers.started[0]->fire();
-    spin();
-    EXPECT_FALSE(second.done);
-    EXPECT_FALSE(signal.isPending()) << "a stale timer does not leave a wake-up behind";
-    timers.started[1]->fire();
-    spin();
-    EXPECT_TRUE(second.done);
-}
-
-TEST(RefreshWakeSignal, TimeOutWithoutAWaiterSetsNothingPending)
-{
-    ManualTimers timers;
-    RefreshWakeSignal signal(timers.factory());
-    Waiter waiter;
-    auto task = waiter.run(signal, 900s);
-    signal.wake();
-    signal.wake(); // arrives after the resumption was scheduled: pending
-    spin();
-    EXPECT_TRUE(waiter.done);
-    EXPECT_TRUE(signal.isPending());
-    timers.started[0]->fire();
-    EXPECT_TRUE(signal.isPending());
-}
+INSTANTIATE_TEST_SUITE_P(RefreshWakeSignal, WakeScript,
+    ::testing::Values(Script { "k k k w", 1, false, 0, 0 }, // remembered once, coalesced, no timer
+        Script { "k k k w w", 1, false, 1, 0 }, // …and the next wait sleeps
+        Script { "w k", 1, false, 1, 1 }, // woken: its timer is cancelled, nothing left pending
+        Script { "w k w", 1, false, 2, 1 }, Script { "w f0", 1, false, 1, 1 }, // timed out
+        Script { "w f0 k w", 2, false, 1, 1 }, // a wake-up just after a time-out
+        Script { "w k w f0", 1, false, 2, 1 }, // a stale timer does not end a later wait
+        Script { "w k w f0 f1", 2, false, 2, 2 },
+        Script { "w f0 f0", 1, false, 1, 1 }, // a time-out without a waiter leaves nothing pending
+        Script { "w k k f0", 1, true, 1, 1 })); // the second wake-up came after the first resumed it
 
 TEST(RefreshWakeSignal, RealTimerEndsTheWaitOnTheBootClock)
 {
     RefreshWakeSignal signal;
     QElapsedTimer clock;
     clock.start();
-    auto outcome = waitForTask(signal.wait(30ms), 10s);
-    EXPECT_TRUE(outcome.ok());
+    EXPECT_TRUE(velmo::test::waitForTask(signal.wait(30ms), 10s).ok());
     EXPECT_GE(clock.elapsed(), 25);
-    BootClockTimer probe(1ms, [] { });
-    EXPECT_TRUE(probe.usesBootClock());
+    EXPECT_TRUE(BootClockTimer(1ms, [] {}).usesBootClock());
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 #include "SettingsStore.h"
+#include "HostileFile.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "VelmoClient.h"
 
 #include <QSettings>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
-using velmo::test::ScratchDir;
+using namespace velmo::test;
+using Style = SettingsStore::MenuBarStyle;
 
 namespace {
 
@@ -19,32 +21,21 @@ protected:
     ScratchDir dir;
 };
 
-TEST_F(SettingsStoreTest, DefaultsAndStrictStyleMatching)
+TEST_F(SettingsStoreTest, StoredValuesOnlyCountWhenTheyAreExactlyRight)
 {
-    {
-        SettingsStore store(settings());
-        EXPECT_EQ(store.menuBarStyle(), SettingsStore::MenuBarStyle::account);
-        EXPECT_EQ(store.baseURLOverride(), "");
-        EXPECT_FALSE(store.hasCompletedOnboarding());
-        EXPECT_EQ(store.baseURL(), VelmoClient::productionBaseURL());
-    }
-    for (const char* raw : { "icononly", "ICONONLY", "account", "other" }) {
+    EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), Style::account) << "nothing stored";
+    const std::pair<QVariant, Style> styles[]
+        = { { "iconOnly", Style::iconOnly }, { "icononly", Style::account }, { "ICONONLY", Style::account },
+              { "account", Style::account }, { "other", Style::account }, { 7, Style::account } };
+    for (const auto& [raw, expected] : styles) {
         settings()->setValue("menuBarStyle", raw);
-        EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), SettingsStore::MenuBarStyle::account) << raw;
+        EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), expected) << raw.toString().toStdString();
     }
-    settings()->setValue("menuBarStyle", "iconOnly");
-    EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
-    // Wrong types fall back to the defaults.
-    {
-        auto raw = settings();
-        raw->setValue("baseURL", QStringList { "a", "b" });
-        raw->setValue("hasCompletedOnboarding", "maybe");
-        raw->setValue("menuBarStyle", 7);
-    }
+    settings()->setValue("baseURL", QStringList { "a", "b" });
+    settings()->setValue("hasCompletedOnboarding", "maybe");
     SettingsStore store(settings());
     EXPECT_EQ(store.baseURLOverride(), "");
     EXPECT_FALSE(store.hasCompletedOnboarding());
-    EXPECT_EQ(store.menuBarStyle(), SettingsStore::MenuBarStyle::account);
 }
 
 TEST_F(SettingsStoreTest, EveryAssignmentWritesThroughButOnlyChangesNotify)
@@ -52,38 +43,63 @@ TEST_F(SettingsStoreTest, EveryAssignmentWritesThroughButOnlyChangesNotify)
     SettingsStore store(settings());
     QSignalSpy onboarding(&store, &SettingsStore::hasCompletedOnboardingChanged);
     QSignalSpy style(&store, &SettingsStore::menuBarStyleChanged);
+    QSignalSpy override(&store, &SettingsStore::baseURLOverrideChanged);
     store.setHasCompletedOnboarding(false);
-    EXPECT_EQ(onboarding.count(), 0);
     EXPECT_TRUE(settings()->contains("hasCompletedOnboarding")) << "written even when unchanged";
     store.setHasCompletedOnboarding(true);
-    store.setMenuBarStyle(SettingsStore::MenuBarStyle::iconOnly);
-    store.setMenuBarStyle(SettingsStore::MenuBarStyle::iconOnly);
+    for (int i = 0; i < 2; ++i) {
+        store.setMenuBarStyle(Style::iconOnly);
+        store.setBaseURLOverride(" x ");
+    }
     EXPECT_EQ(onboarding.count(), 1);
     EXPECT_EQ(style.count(), 1);
-    // A second store over the same file sees everything at once.
+    EXPECT_EQ(override.count(), 1);
     SettingsStore reread(settings());
     EXPECT_TRUE(reread.hasCompletedOnboarding());
-    EXPECT_EQ(reread.menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
-    EXPECT_EQ(settings()->value("menuBarStyle").toString(), "iconOnly");
+    EXPECT_EQ(reread.menuBarStyle(), Style::iconOnly);
+    EXPECT_EQ(settings()->value("menuBarStyle"), "iconOnly");
+    EXPECT_EQ(settings()->value("baseURL"), " x ") << "kept as typed";
 }
 
-TEST_F(SettingsStoreTest, EffectiveBaseURL)
+TEST_F(SettingsStoreTest, TheOverrideCountsWhenItParsesWithAScheme)
 {
+    const std::pair<QString, QUrl> cases[] = {
+        { "  https://api.example.com/v2  \n", QUrl("https://api.example.com/v2") },
+        { "localhost:8080", QUrl("localhost:8080") }, // "localhost" is the scheme
+        { "api.example.com", VelmoClient::productionBaseURL() },
+        { "   ", VelmoClient::productionBaseURL() },
+        { "", VelmoClient::productionBaseURL() },
+    };
     SettingsStore store(settings());
-    QSignalSpy changed(&store, &SettingsStore::baseURLOverrideChanged);
-    store.setBaseURLOverride("  https://api.example.com/v2  \n");
-    EXPECT_EQ(store.baseURL(), QUrl("https://api.example.com/v2"));
-    EXPECT_EQ(settings()->value("baseURL").toString(), "  https://api.example.com/v2  \n") << "kept as typed";
-    EXPECT_EQ(changed.count(), 1);
+    for (const auto& [typed, expected] : cases) {
+        store.setBaseURLOverride(typed);
+        EXPECT_EQ(store.baseURL(), expected) << typed.toStdString();
+    }
+}
 
-    store.setBaseURLOverride("api.example.com");
-    EXPECT_EQ(store.baseURL(), VelmoClient::productionBaseURL());
-    store.setBaseURLOverride("   ");
-    EXPECT_EQ(store.baseURL(), VelmoClient::productionBaseURL());
-    // host:port parses with the host as its scheme and is used unchanged.
-    store.setBaseURLOverride("localhost:8080");
-    EXPECT_EQ(store.baseURL().scheme(), "localhost");
-    EXPECT_EQ(store.baseURL(), QUrl("localhost:8080"));
+// QSettings reads its file as it is built: a FIFO or device there is moved
+// aside first, and the app starts with the defaults.
+TEST_F(SettingsStoreTest, AFileThatIsNoRegularFileIsMovedAside)
+{
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const QString path = SettingsStore::standardFilePath();
+    ASSERT_EQ(path, dir.filePath("VelmoUsage/VelmoUsage.conf"));
+    QDir().mkpath(dir.filePath("VelmoUsage"));
+    for (const Hostile kind : { Hostile::fifo, Hostile::zeroDevice }) {
+        plant(kind, path);
+        LogCapture log;
+        std::unique_ptr<QSettings> defaults;
+        EXPECT_TRUE(returnsByItself(path, [&] { defaults = SettingsStore::standardDefaults(); }));
+        EXPECT_EQ(SettingsStore(std::move(defaults)).menuBarStyle(), Style::account);
+        EXPECT_TRUE(log.mentions("is not a regular file; moved it to " + path + ".invalid-"));
+        EXPECT_FALSE(QFileInfo(path).exists() && !QFileInfo(path).isFile());
+    }
+    EXPECT_EQ(QDir(dir.filePath("VelmoUsage"))
+                  .entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot)
+                  .size(),
+        2);
+    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 } // namespace

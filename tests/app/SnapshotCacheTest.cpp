@@ -1,28 +1,30 @@
 #include "SnapshotCache.h"
+#include "HostileFile.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/mount.h>
 
 using namespace std::chrono;
-using velmo::test::ScratchDir;
+using namespace velmo::test;
 
 namespace {
 
 Snapshot sample()
 {
-    Balance balance;
-    balance.accountBalance = MicrosUSD(12'340'000);
-    balance.availableBalance = MicrosUSD(12'340'000);
-    balance.asOf = *VelmoJSON::parseDate("2025-03-04T05:06:00Z");
     UsageSummary usage;
     usage.totals.requests = 42;
-    return Snapshot { balance, usage, *VelmoJSON::parseDate("2025-03-04T05:06:07Z") };
+    return Snapshot { Balance { .accountBalance = MicrosUSD(12'340'000) }, usage,
+        *VelmoJSON::parseDate("2025-03-04T05:06:07Z") };
+}
+
+unsigned mode(const QString& path)
+{
+    struct stat info { };
+    return ::stat(QFile::encodeName(path), &info) == 0 ? info.st_mode & 0777 : 0;
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -32,88 +34,104 @@ void writeFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-TEST(SnapshotCache, SaveCreatesMissingFoldersAndLoadsBack)
+TEST(SnapshotCache, SavesPrivatelyIntoNewFoldersAndLoadsBack)
 {
     ScratchDir dir;
-    const SnapshotCache cache(dir.filePath("a/b/VelmoUsage/snapshot.json"));
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("a/b")));
+    const SnapshotCache cache = SnapshotCache::defaultCache();
+    qputenv("XDG_DATA_HOME", previous);
+    const QString folder = dir.filePath("a/b/VelmoUsage");
+    EXPECT_EQ(cache.filePath(), folder + "/snapshot.json");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("a"))) << "asking for the location creates nothing";
     EXPECT_EQ(cache.load(), std::nullopt);
     cache.save(sample());
     EXPECT_EQ(cache.load(), sample());
 
-    // An empty snapshot replaces it; the fetch time keeps whole seconds.
-    const Timestamp fetched = *VelmoJSON::parseDate("2025-03-04T05:06:07Z") + milliseconds(750);
+    // Loosened by hand, both are private again after the next save, which
+    // keeps whole seconds and leaves nothing else in the folder.
+    ::chmod(QFile::encodeName(folder), 0755);
+    ::chmod(QFile::encodeName(cache.filePath()), 0644);
+    const Timestamp fetched = sample().fetchedAt + milliseconds(750);
     cache.save(Snapshot { .fetchedAt = fetched });
     EXPECT_EQ(cache.load(), Snapshot { .fetchedAt = floor<seconds>(fetched) });
-    // Nothing but the file itself is left behind in the folder.
-    EXPECT_EQ(QDir(dir.filePath("a/b/VelmoUsage")).entryList(QDir::Files | QDir::Hidden).size(), 1);
-}
+    EXPECT_EQ(mode(folder), 0700u);
+    EXPECT_EQ(mode(cache.filePath()), 0600u);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { "snapshot.json" });
 
-TEST(SnapshotCache, BadFilesLoadAsNothingAndStayUntilTheNextSave)
-{
-    ScratchDir dir;
-    const QString path = dir.filePath("snapshot.json");
-    const SnapshotCache cache(path);
-    const QByteArray bad[] = { "", R"({"fetchedAt":"2025-03-04"})", "\xff\xfe\x00",
-        R"({"fetchedAt":"2025-03-04T05:06:07Z","usage":{"buckets":[{"start_time":"x"}]}})" };
-    for (const auto& bytes : bad) {
-        writeFile(path, bytes);
-        EXPECT_EQ(cache.load(), std::nullopt) << bytes.toStdString();
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), bytes);
-    }
-    // A truncated copy of a real file.
-    cache.save(sample());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.resize(file.size() / 2);
-    file.close();
-    EXPECT_EQ(cache.load(), std::nullopt);
-    // A folder in the file's place.
-    QFile::remove(path);
-    QDir().mkpath(path);
-    EXPECT_EQ(cache.load(), std::nullopt);
-}
-
-TEST(SnapshotCache, AFailedWriteKeepsTheOldFile)
-{
-    ScratchDir dir;
-    const QString folder = dir.filePath("cache");
-    const SnapshotCache cache(folder + "/snapshot.json");
-    cache.save(sample());
-    // A read-only folder refuses the temporary file (root ignores modes, so
-    // block the folder another way there: replace the target by a folder).
-    if (::geteuid() != 0) {
-        ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), 0500), 0);
-        cache.save(Snapshot { .fetchedAt = Timestamp {} });
-        ::chmod(folder.toLocal8Bit().constData(), 0700);
-        EXPECT_EQ(cache.load(), sample());
-    }
-    const SnapshotCache blocked(dir.filePath("file-not-folder/snapshot.json"));
-    writeFile(dir.filePath("file-not-folder"), "x");
-    blocked.save(sample()); // cannot create the folder: logged, not thrown
-    EXPECT_EQ(blocked.load(), std::nullopt);
-}
-
-TEST(SnapshotCache, ClearIgnoresAMissingFile)
-{
-    ScratchDir dir;
-    const SnapshotCache cache(dir.filePath("snapshot.json"));
     cache.clear();
-    cache.save(sample());
     cache.clear();
     EXPECT_FALSE(QFileInfo::exists(cache.filePath()));
 }
 
-TEST(SnapshotCache, DefaultLocationFollowsTheDataHome)
+TEST(SnapshotCache, BrokenFilesLoadAsNothingAndStayUntilTheNextSave)
 {
     ScratchDir dir;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
-    const SnapshotCache cache = SnapshotCache::defaultCache();
-    qputenv("XDG_DATA_HOME", previous);
-    EXPECT_EQ(cache.filePath(), dir.path() + "/VelmoUsage/snapshot.json");
-    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/VelmoUsage")) << "asking for the location creates nothing";
+    const SnapshotCache cache(dir.filePath("snapshot.json"));
+    cache.save(sample());
+    QFile file(cache.filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray truncated = file.readAll().chopped(5);
+    file.close();
+    for (const QByteArray& bytes : { truncated, QByteArray(R"({"fetchedAt":"2025-03-04"})") }) {
+        writeFile(cache.filePath(), bytes);
+        EXPECT_EQ(cache.load(), std::nullopt) << bytes.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), bytes);
+        file.close();
+    }
+}
+
+// A FIFO, a device or a folder at the cache's path: nothing, at once, and
+// never more read than a snapshot can be.
+class HostileCache : public ::testing::TestWithParam<Hostile> { };
+
+TEST_P(HostileCache, LoadsAsNothingWithoutBlocking)
+{
+    ScratchDir dir;
+    const SnapshotCache cache(dir.filePath("snapshot.json"));
+    plant(GetParam(), cache.filePath());
+    std::optional<Snapshot> loaded = sample();
+    EXPECT_TRUE(returnsByItself(cache.filePath(), [&] { loaded = cache.load(); }));
+    EXPECT_EQ(loaded, std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(SnapshotCache, HostileCache,
+    ::testing::Values(Hostile::fifo, Hostile::zeroDevice, Hostile::randomDevice, Hostile::folder));
+
+TEST(SnapshotCache, AFailedWriteKeepsTheOldFileLeavesNoTemporaryFileAndIsLogged)
+{
+    ScratchDir dir;
+    LogCapture log;
+    const QString blocked = dir.filePath("file-not-folder");
+    writeFile(blocked, {});
+    SnapshotCache(blocked + "/snapshot.json").save(sample());
+    EXPECT_TRUE(log.mentions("snapshot cache write failed: cannot create the folder"));
+
+    // A full disk: a small file system of its own, filled up.
+    const QString disk = dir.filePath("disk");
+    QDir().mkpath(disk);
+    if (::mount("tmpfs", QFile::encodeName(disk), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    const struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path, MNT_DETACH); }
+    } unmount { QFile::encodeName(disk) };
+    const SnapshotCache cache(disk + "/VelmoUsage/snapshot.json");
+    cache.save(sample());
+    QFile filler(disk + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) { }
+    filler.close();
+
+    Snapshot bigger = sample();
+    bigger.usage->buckets.resize(50);
+    cache.save(bigger);
+    EXPECT_TRUE(log.mentions("snapshot cache write failed: cannot write snapshot.json."));
+    EXPECT_TRUE(log.mentions("No space left on device"));
+    EXPECT_EQ(cache.load(), sample());
+    EXPECT_EQ(
+        QDir(disk + "/VelmoUsage").entryList(QDir::Files | QDir::Hidden), QStringList { "snapshot.json" });
 }
 
 } // namespace

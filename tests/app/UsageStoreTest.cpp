@@ -1,9 +1,12 @@
-#include "AsyncWait.h"
-#include "InMemoryCredentialStore.h"
-#include "TestSupport.h"
 #include "UsageStore.h"
+#include "AsyncWait.h"
+#include "Cancellation.h"
+#include "InMemoryCredentialStore.h"
+#include "LogCapture.h"
+#include "TestSupport.h"
 
 #include <QCoroSignal>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -14,6 +17,7 @@
 using namespace std::chrono;
 using velmo::test::ScratchDir;
 using velmo::test::waitForTask;
+using Status = UsageStore::Status;
 
 void PrintTo(const UsageStore::Status& status, std::ostream* out)
 {
@@ -22,317 +26,274 @@ void PrintTo(const UsageStore::Status& status, std::ostream* out)
 
 namespace {
 
-// Releases requests that a RoutingTransport holds back.
 class Gate : public QObject {
     Q_OBJECT
 signals:
     void opened();
 };
 
-// Answers by URL path ("/v1/credits/balance", "/v1/usage", "/oauth/token"),
-// each path with its own script; records every request.
+// Answers by URL path, each path from its own script; an answer may be held
+// until the gate opens or the request is cancelled. Records every request.
 class RoutingTransport final : public HTTPTransport {
 public:
     struct Answer {
-        int status = 200;
+        int status;
         QByteArray body;
-        bool hold = false; // wait for the gate first
+        bool hold = false;
     };
-    void answer(const QString& path, int status, QByteArray body, bool hold = false)
-    {
-        scripts[path].push_back({ status, std::move(body), hold });
-    }
-    QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token) override
+    QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token stop) override
     {
         requests.push_back(request);
         auto& script = scripts[request.url.path()];
         if (script.empty())
             co_return HTTPResponse { 599, "no answer scripted", {} };
-        Answer next = script.front();
+        const Answer next = script.front();
         script.pop_front();
         if (next.hold) {
+            std::stop_callback onStop(
+                stop, [this] { QMetaObject::invokeMethod(&gate, "opened", Qt::QueuedConnection); });
             auto opened = qCoro(&gate, &Gate::opened);
             co_await std::move(opened);
+            if (stop.stop_requested()) {
+                ++cancelled;
+                throw CancellationError();
+            }
         }
         co_return HTTPResponse { next.status, next.body, {} };
     }
-    int count(const QString& path) const
+    // The Authorization header of the last request to `path`.
+    QByteArray authorization(const QString& path) const
     {
-        return static_cast<int>(std::count_if(
-            requests.begin(), requests.end(), [&](const HTTPRequest& r) { return r.url.path() == path; }));
-    }
-    QByteArray lastAuthorization(const QString& path) const
-    {
-        for (auto it = requests.rbegin(); it != requests.rend(); ++it) {
-            if (it->url.path() == path) {
-                for (const auto& [name, value] : it->headers) {
-                    if (name.compare("Authorization", Qt::CaseInsensitive) == 0)
-                        return value;
-                }
-            }
+        const auto it = std::find_if(
+            requests.rbegin(), requests.rend(), [&](const auto& r) { return r.url.path() == path; });
+        for (const auto& [name, value] : it->headers) {
+            if (name == "Authorization")
+                return value;
         }
         return {};
     }
     std::map<QString, std::deque<Answer>> scripts;
     std::vector<HTTPRequest> requests;
+    int cancelled = 0;
     Gate gate;
 };
 
 const QString balancePath = QStringLiteral("/v1/credits/balance");
 const QString usagePath = QStringLiteral("/v1/usage");
 const QString tokenPath = QStringLiteral("/oauth/token");
+const QByteArray renewedTokens
+    = R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})";
 
 class UsageStoreTest : public ::testing::Test {
 protected:
     UsageStoreTest()
     {
-        transport = std::make_shared<RoutingTransport>();
-        sessions = std::make_shared<InMemoryCredentialStore>();
-        cache.emplace(scratch.filePath("VelmoUsage/snapshot.json"));
-    }
-
-    std::unique_ptr<UsageStore> makeStore()
-    {
         HTTPClient http(transport, 1, 0.0, 5.0);
         CLICredentialReader cli(scratch.filePath("home").toStdString());
-        CredentialResolver resolver(sessions, cli);
-        TokenCoordinator coordinator(sessions, cli, http, QUrl("https://auth.test"), 2.0, [this] { return clock; });
-        auto store = std::make_unique<UsageStore>(
-            VelmoClient(QUrl("https://api.test"), http), resolver, cache, coordinator);
+        TokenCoordinator coordinator(
+            sessions, cli, http, QUrl("https://auth.test"), 2.0, [this] { return clock; });
+        store = std::make_unique<UsageStore>(VelmoClient(QUrl("https://api.test"), http),
+            CredentialResolver(sessions, cli), cache, coordinator);
         store->setNow([this] { return clock; });
-        return store;
     }
 
-    void signIn(std::optional<Timestamp> expiry = std::nullopt, bool renewable = true)
+    // Without refresh data a session has no expiry either.
+    void signIn(Timestamp expiry, bool renewable = true)
     {
-        StoredTokens tokens { .accessToken = "access-1" };
-        if (renewable) {
-            tokens.refreshToken = "refresh-1";
-            tokens.clientId = "client-1";
-        }
-        if (expiry)
-            tokens.expiresAt = static_cast<double>(duration_cast<milliseconds>(expiry->time_since_epoch()).count());
-        sessions->save(tokens);
+        const double ms = double(duration_cast<milliseconds>(expiry.time_since_epoch()).count());
+        sessions->save(renewable ? StoredTokens { "access-1", "refresh-1", ms, "client-1" }
+                                 : StoredTokens { "access-1" });
     }
-
-    void answerBoth(int balanceStatus = 200, int usageStatus = 200)
+    void answer(const QString& path, int status, QByteArray body, bool hold = false)
     {
-        transport->answer(balancePath, balanceStatus,
-            balanceStatus == 200 ? R"({"account_balance_micros_usd":12000000})" : R"({"error":{"message":"nope"}})");
-        transport->answer(usagePath, usageStatus,
-            usageStatus == 200 ? R"({"totals":{"requests":5}})" : R"({"error":{"message":"busy"}})");
+        transport->scripts[path].push_back({ status, std::move(body), hold });
     }
-
-    void refresh(UsageStore& store)
+    void refresh(std::stop_token stop = {})
     {
-        auto outcome = waitForTask(store.refresh(), 10s);
-        ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    }
-
-    Snapshot oldSnapshot() const
-    {
-        Balance balance;
-        balance.accountBalance = MicrosUSD(1);
-        balance.asOf = clock - hours(2);
-        return Snapshot { balance, UsageSummary {}, clock - hours(1) };
+        auto outcome = waitForTask(store->refresh(stop), 5s);
+        ASSERT_TRUE(outcome.ok()) << (outcome.timedOut ? "still running" : outcome.errorText());
     }
 
     ScratchDir scratch;
-    std::shared_ptr<RoutingTransport> transport;
-    std::shared_ptr<InMemoryCredentialStore> sessions;
-    std::optional<SnapshotCache> cache;
+    std::shared_ptr<RoutingTransport> transport = std::make_shared<RoutingTransport>();
+    std::shared_ptr<InMemoryCredentialStore> sessions = std::make_shared<InMemoryCredentialStore>();
+    SnapshotCache cache { scratch.filePath("VelmoUsage/snapshot.json") };
     Timestamp clock = *VelmoJSON::parseDate("2025-06-01T12:00:00Z");
+    std::unique_ptr<UsageStore> store;
+    // What the cache held before: balance 1, empty usage, an hour old.
+    const Snapshot old { Balance { .accountBalance = MicrosUSD(1) }, UsageSummary {}, clock - 1h };
 };
 
-TEST_F(UsageStoreTest, WithoutACredentialNothingIsSentAndTheCachedSnapshotStays)
-{
-    cache->save(oldSnapshot());
-    auto store = makeStore();
-    store->loadCache();
-    refresh(*store);
-    EXPECT_TRUE(transport->requests.empty());
-    EXPECT_EQ(store->snapshot(), oldSnapshot());
-    EXPECT_EQ(store->lastError(), std::nullopt);
-    EXPECT_EQ(store->status(), UsageStore::Status::noCredential());
-}
+// One refresh over a cached snapshot, by what the two requests answer.
+struct Outcome {
+    int balanceStatus, usageStatus;
+    bool newBalance, newUsage;
+    UsageStore::Status status;
+    const char* logLine;
+    friend void PrintTo(const Outcome& row, std::ostream* out)
+    {
+        *out << row.balanceStatus << "/" << row.usageStatus;
+    }
+};
 
-TEST_F(UsageStoreTest, CleanRefreshPublishesCachesAndClearsErrors)
+class RefreshOutcome : public UsageStoreTest, public ::testing::WithParamInterface<Outcome> { };
+
+TEST_P(RefreshOutcome, PublishesWhatArrivedAndReportsTheFirstFailure)
 {
-    signIn(clock + hours(1));
-    answerBoth();
-    auto store = makeStore();
+    const Outcome& row = GetParam();
+    signIn(clock + 1h, /*renewable=*/false);
+    cache.save(old);
+    store->loadCache();
+    answer(balancePath, row.balanceStatus,
+        row.balanceStatus == 200 ? R"({"account_balance_micros_usd":12})" : R"({"error":"nope"})");
+    answer(usagePath, row.usageStatus,
+        row.usageStatus == 200 ? R"({"totals":{"requests":5}})" : R"({"error":"busy"})");
     QSignalSpy refreshing(store.get(), &UsageStore::isRefreshingChanged);
-    refresh(*store);
-    ASSERT_TRUE(store->snapshot());
-    EXPECT_EQ(store->snapshot()->balance->accountBalance, MicrosUSD(12'000'000));
-    EXPECT_EQ(store->snapshot()->usage->totals.requests, 5);
-    EXPECT_EQ(store->snapshot()->fetchedAt, clock);
+    velmo::test::LogCapture log;
+    refresh();
+
+    ASSERT_TRUE(store->snapshot() && store->snapshot()->balance && store->snapshot()->usage);
+    const Snapshot& shown = *store->snapshot();
+    EXPECT_EQ(shown.balance->accountBalance, MicrosUSD(row.newBalance ? 12 : 1));
+    EXPECT_EQ(shown.usage->totals.requests, row.newUsage ? 5 : 0);
+    EXPECT_EQ(shown.fetchedAt, row.newBalance || row.newUsage ? clock : old.fetchedAt);
+    const auto cached = cache.load();
+    EXPECT_EQ(cached->fetchedAt, shown.fetchedAt);
+    EXPECT_EQ(cached->usage, shown.usage);
+    EXPECT_EQ(store->status(), row.status);
     EXPECT_EQ(store->lastAttemptAt(), clock);
-    const auto cached = cache->load();
-    ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->usage, store->snapshot()->usage);
-    EXPECT_EQ(cached->fetchedAt, clock);
-    EXPECT_EQ(store->status(), UsageStore::Status::ok());
     EXPECT_EQ(refreshing.count(), 2) << "true during the requests, false after";
-    EXPECT_FALSE(store->isRefreshing());
-    EXPECT_EQ(transport->lastAuthorization(balancePath), "Bearer access-1");
-    // The usage window is the 30 days ending now, for the whole account.
-    const QUrlQuery query(transport->requests.back().url);
-    EXPECT_EQ(query.queryItemValue("scope"), "account");
+    EXPECT_TRUE(log.mentions(row.logLine)) << row.logLine;
+    ASSERT_EQ(transport->requests.size(), 2u);
+    EXPECT_EQ(transport->authorization(balancePath), "Bearer access-1");
+    EXPECT_EQ(QUrlQuery(transport->requests[1].url).queryItemValue("scope"), "account");
+
+    // The outcome stays while the credential does; another one clears it.
+    QSignalSpy credential(store.get(), &UsageStore::credentialChanged);
+    store->reloadCredential();
+    EXPECT_EQ(store->status(), row.status);
+    EXPECT_EQ(credential.count(), 0);
+    sessions->save(StoredTokens { .accessToken = "access-3" });
+    store->reloadCredential();
+    EXPECT_EQ(store->status(), Status::ok());
 }
 
-TEST_F(UsageStoreTest, PartialFailurePublishesTheHalfThatArrived)
-{
-    signIn(clock + hours(1));
-    cache->save(oldSnapshot());
-    answerBoth(503, 200);
-    auto store = makeStore();
-    store->loadCache();
-    refresh(*store);
-    ASSERT_TRUE(store->snapshot());
-    EXPECT_EQ(store->snapshot()->balance, oldSnapshot().balance) << "the previous balance is kept";
-    EXPECT_EQ(store->snapshot()->usage->totals.requests, 5);
-    EXPECT_EQ(store->snapshot()->fetchedAt, clock);
-    EXPECT_EQ(cache->load(), store->snapshot());
-    EXPECT_EQ(store->lastError(), "503: nope");
-    EXPECT_FALSE(store->credentialRejected());
-    EXPECT_EQ(store->status(), UsageStore::Status::error("503: nope"));
-}
+INSTANTIATE_TEST_SUITE_P(UsageStore, RefreshOutcome,
+    ::testing::Values(Outcome { 200, 200, true, true, Status::ok(), "refresh ok via app" },
+        Outcome { 503, 200, false, true, Status::error("503: nope"), "refresh failed (app): 503: nope" },
+        Outcome { 500, 502, false, false, Status::error("500: nope"), "refresh failed (app): 500: nope" },
+        Outcome { 401, 200, false, true, Status::credentialRejected("Credential rejected: nope"),
+            "refresh failed (app): Credential rejected: nope" }));
 
-TEST_F(UsageStoreTest, TotalFailureKeepsTheSnapshotAndTheFileButAdvancesTheAttempt)
+// Renewed before the requests within a minute of its expiry (exactly 60 s
+// counts), else once after the API rejected it, and then retried.
+TEST_F(UsageStoreTest, ASessionIsRenewedNearItsExpiryOrWhenRejected)
 {
-    signIn(clock + hours(1));
-    cache->save(oldSnapshot());
-    answerBoth(500, 502);
-    auto store = makeStore();
-    store->loadCache();
-    refresh(*store);
-    EXPECT_EQ(store->snapshot(), oldSnapshot());
-    EXPECT_EQ(cache->load(), oldSnapshot());
-    EXPECT_EQ(store->lastAttemptAt(), clock);
-    EXPECT_EQ(store->lastError(), "500: nope") << "the balance failure comes first";
-}
-
-TEST_F(UsageStoreTest, UnauthorizedRenewsOnceAndRetriesWithTheNewToken)
-{
-    signIn(clock + hours(1));
-    transport->answer(balancePath, 401, R"({"error":{"message":"expired"}})");
-    transport->answer(balancePath, 200, R"({"account_balance_micros_usd":7})");
-    transport->answer(usagePath, 200, R"({})");
-    transport->answer(tokenPath, 200, R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})");
-    auto store = makeStore();
-    refresh(*store);
-    EXPECT_EQ(transport->count(tokenPath), 1);
-    EXPECT_EQ(transport->lastAuthorization(balancePath), "Bearer access-2");
-    ASSERT_TRUE(store->credential());
-    EXPECT_EQ(store->credential()->token, "access-2");
-    EXPECT_EQ(sessions->load()->accessToken, "access-2") << "the renewed session is stored";
-    EXPECT_EQ(store->snapshot()->balance->accountBalance, MicrosUSD(7));
-    EXPECT_EQ(store->status(), UsageStore::Status::ok());
-}
-
-TEST_F(UsageStoreTest, UnauthorizedWithoutRenewalRejectsTheCredential)
-{
-    signIn(std::nullopt, /*renewable=*/false);
-    transport->answer(balancePath, 401, R"({"error":{"message":"invalid key"}})");
-    transport->answer(usagePath, 200, R"({})");
-    auto store = makeStore();
-    refresh(*store);
-    EXPECT_EQ(transport->count(tokenPath), 0);
-    EXPECT_TRUE(store->credentialRejected());
-    EXPECT_EQ(store->status(), UsageStore::Status::credentialRejected("Credential rejected: invalid key"));
-}
-
-TEST_F(UsageStoreTest, ExpiringSessionIsRenewedBeforeTheRequests)
-{
-    // Exactly 60 s from now counts as expired.
-    signIn(clock + seconds(60));
-    transport->answer(tokenPath, 200, R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})");
-    answerBoth();
-    auto store = makeStore();
-    refresh(*store);
-    ASSERT_GE(transport->requests.size(), 1u);
-    EXPECT_EQ(transport->requests.front().url.path(), tokenPath);
-    EXPECT_EQ(transport->lastAuthorization(usagePath), "Bearer access-2");
-    EXPECT_EQ(store->status(), UsageStore::Status::ok());
+    for (const bool rejected : { false, true }) {
+        SCOPED_TRACE(rejected);
+        transport->requests.clear();
+        signIn(rejected ? clock + 1h : clock + 60s);
+        if (rejected)
+            answer(balancePath, 401, R"({"error":"expired"})");
+        answer(balancePath, 200, R"({"account_balance_micros_usd":7})");
+        answer(usagePath, 200, R"({})");
+        answer(tokenPath, 200, renewedTokens);
+        refresh();
+        ASSERT_EQ(transport->requests.size(), rejected ? 4u : 3u) << "one renewal";
+        EXPECT_EQ(transport->requests[0].url.path(), rejected ? balancePath : tokenPath);
+        EXPECT_EQ(transport->authorization(balancePath), "Bearer access-2");
+        EXPECT_EQ(store->credential()->token, "access-2");
+        EXPECT_EQ(sessions->load()->accessToken, "access-2") << "the renewed session is stored";
+        EXPECT_EQ(store->snapshot()->balance->accountBalance, MicrosUSD(7));
+        EXPECT_EQ(store->status(), Status::ok());
+    }
 }
 
 TEST_F(UsageStoreTest, RenewalFailureBeforeTheRequestsEndsTheRefresh)
 {
-    signIn(clock + seconds(30));
-    transport->answer(tokenPath, 400, R"({"error":"invalid_grant"})");
-    auto store = makeStore();
-    refresh(*store);
-    EXPECT_EQ(transport->count(balancePath), 0);
+    signIn(clock + 30s);
+    answer(tokenPath, 400, R"({"error":"invalid_grant"})");
+    refresh();
+    EXPECT_EQ(transport->requests.size(), 1u) << "no requests";
     EXPECT_FALSE(store->credentialRejected());
     EXPECT_EQ(store->lastError(), "Session refresh failed: invalid_grant");
     EXPECT_EQ(store->lastAttemptAt(), std::nullopt);
-    // Within a minute of its expiry the status says so, whatever the error.
-    EXPECT_EQ(store->status(), UsageStore::Status::credentialExpired());
+    EXPECT_EQ(store->status(), Status::credentialExpired()) << "within a minute of its expiry";
 }
 
-TEST_F(UsageStoreTest, AnOverlappingRefreshIsDroppedNotQueued)
+// Sign-out (the session goes), a new API server and the caller's stop each
+// end a refresh in flight: its requests are aborted and nothing of it is
+// published, cached or reported. A renewal is aborted too, except for a new
+// server: the rotation is kept, only the requests are not sent.
+TEST_F(UsageStoreTest, ARefreshInFlightEndsUnpublishedWhenItsIdentityGoesOrItIsStopped)
 {
-    signIn(clock + hours(1));
-    transport->answer(balancePath, 200, R"({})", /*hold=*/true);
-    transport->answer(usagePath, 200, R"({})");
-    auto store = makeStore();
-    auto first = store->refresh();
-    ASSERT_TRUE(store->isRefreshing());
-    auto second = waitForTask(store->refresh(), 5s);
-    EXPECT_TRUE(second.ok()) << "returns without waiting for the first";
-    EXPECT_EQ(transport->count(balancePath), 1);
-    emit transport->gate.opened();
-    auto done = waitForTask(std::move(first), 5s);
-    EXPECT_TRUE(done.ok());
-    EXPECT_FALSE(store->isRefreshing());
+    enum Action { signOut, newServer, stop };
+    int cancelled = 0;
+    for (const bool renewing : { false, true }) {
+        for (const Action action : { signOut, newServer, stop }) {
+            SCOPED_TRACE(testing::Message() << "renewing " << renewing << ", action " << action);
+            signIn(renewing ? clock + 30s : clock + 1h);
+            answer(tokenPath, 200, renewedTokens, renewing);
+            answer(balancePath, 200, R"({"account_balance_micros_usd":12})", !renewing);
+            answer(usagePath, 200, R"({})");
+            std::stop_source stopSource;
+            auto inFlight = store->refresh(stopSource.get_token());
+            if (!renewing) {
+                EXPECT_TRUE(waitForTask(store->refresh(), 1s).ok())
+                    << "an overlapping refresh returns at once";
+            }
+            if (action == signOut) {
+                sessions->remove();
+                store->reloadCredential();
+            } else if (action == newServer) {
+                store->setClient(VelmoClient(QUrl("https://other.test"), store->client().http()));
+            } else {
+                stopSource.request_stop();
+            }
+            const bool rotationKept = renewing && action == newServer;
+            if (rotationKept)
+                emit transport->gate.opened();
+            EXPECT_TRUE(waitForTask(std::move(inFlight), 5s).ok()) << "ended without the held answer";
+            EXPECT_EQ(transport->cancelled, cancelled += !rotationKept);
+            EXPECT_EQ(store->snapshot(), std::nullopt);
+            EXPECT_FALSE(QFileInfo::exists(cache.filePath()));
+            EXPECT_EQ(store->lastError(), std::nullopt);
+            EXPECT_FALSE(store->isRefreshing());
+            if (action == signOut) {
+                EXPECT_EQ(sessions->load(), std::nullopt)
+                    << "a renewal never brings a signed-out session back";
+            } else if (rotationKept) {
+                EXPECT_EQ(sessions->load()->accessToken, "access-2");
+            }
+            EXPECT_EQ(transport->requests.size(), renewing ? 1u : 2u)
+                << "none after a renewal, none overlapping";
+            transport->scripts.clear();
+            transport->requests.clear();
+            store->setClient(VelmoClient(QUrl("https://api.test"), store->client().http()));
+        }
+    }
 }
 
-TEST_F(UsageStoreTest, StatusAndStalenessRules)
+TEST_F(UsageStoreTest, CacheAndStalenessRules)
 {
-    auto store = makeStore();
-    EXPECT_FALSE(store->isStale(1800s)) << "no snapshot is not stale";
-    store->setSnapshot(Snapshot { .fetchedAt = clock - 1800s });
-    EXPECT_FALSE(store->isStale(1800s));
-    store->setSnapshot(Snapshot { .fetchedAt = clock - 1801s });
-    EXPECT_TRUE(store->isStale(1800s));
-
-    signIn(std::nullopt, /*renewable=*/false);
-    transport->answer(balancePath, 403, R"()");
-    transport->answer(usagePath, 200, R"({})");
-    refresh(*store);
-    EXPECT_EQ(store->status(), UsageStore::Status::credentialRejected("Credential rejected: forbidden"));
-}
-
-TEST_F(UsageStoreTest, CredentialReloadClearsErrorsOnlyOnAChange)
-{
-    signIn(clock + hours(1));
-    answerBoth(500, 500);
-    auto store = makeStore();
-    refresh(*store);
-    ASSERT_TRUE(store->lastError());
-    store->reloadCredential();
-    EXPECT_TRUE(store->lastError()) << "same credential: the error stays";
-    sessions->remove();
-    QSignalSpy changed(store.get(), &UsageStore::credentialChanged);
-    store->reloadCredential();
-    EXPECT_EQ(store->lastError(), std::nullopt);
-    EXPECT_EQ(changed.count(), 1);
-    store->reloadCredential();
-    EXPECT_EQ(changed.count(), 1) << "no change, no signal";
-}
-
-TEST_F(UsageStoreTest, LoadCacheOnlyFillsAnEmptyStore)
-{
-    cache->save(oldSnapshot());
-    auto store = makeStore();
-    const Snapshot shown { .fetchedAt = clock };
+    // Without a credential nothing is sent and the cached figures stay.
+    cache.save(old);
+    store->loadCache();
+    refresh();
+    EXPECT_TRUE(transport->requests.empty());
+    EXPECT_EQ(store->snapshot(), old);
+    EXPECT_EQ(store->status(), Status::noCredential());
+    // loadCache only fills an empty store; clearing deletes the file.
+    const Snapshot shown { .fetchedAt = clock - 1800s };
     store->setSnapshot(shown);
     store->loadCache();
     EXPECT_EQ(store->snapshot(), shown);
+    EXPECT_FALSE(store->isStale(1800s));
+    store->setSnapshot(Snapshot { .fetchedAt = clock - 1801s });
+    EXPECT_TRUE(store->isStale(1800s));
     store->clearSnapshot();
-    EXPECT_EQ(store->snapshot(), std::nullopt);
-    EXPECT_EQ(cache->load(), std::nullopt) << "clearing deletes the file";
+    EXPECT_FALSE(store->isStale(1800s)) << "no snapshot is not stale";
+    EXPECT_EQ(cache.load(), std::nullopt);
 }
 
 } // namespace
