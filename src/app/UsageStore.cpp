@@ -10,17 +10,14 @@
 
 namespace {
 
-// Any failure of a request as the VelmoError the store records.
-VelmoError asVelmoError(std::exception_ptr error)
+bool isUnauthorized(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
     } catch (const VelmoError& e) {
-        return e;
-    } catch (const std::exception& e) {
-        return VelmoError::network(e.what());
+        return e.kind() == VelmoError::Kind::unauthorized;
     } catch (...) {
-        return VelmoError::network("unknown failure");
+        return false;
     }
 }
 
@@ -46,6 +43,23 @@ private:
 };
 
 } // namespace
+
+// Any failure of a request (or of the renewal it needed): its text, and
+// whether signing in again may help. A renewal failure keeps its own text.
+UsageStore::Failure UsageStore::describe(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const VelmoError& e) {
+        return { e.errorDescription(), e.isCredentialProblem() };
+    } catch (const TokenCoordinator::Error& e) {
+        return { e.what(), e.isCredentialProblem() };
+    } catch (const std::exception& e) {
+        return { VelmoError::network(e.what()).errorDescription(), false };
+    } catch (...) {
+        return { VelmoError::network("unknown failure").errorDescription(), false };
+    }
+}
 
 UsageStore::UsageStore(VelmoClient client, CredentialResolver resolver, std::optional<SnapshotCache> cache,
     std::optional<TokenCoordinator> tokenCoordinator, QObject* parent)
@@ -143,7 +157,7 @@ void UsageStore::loadCache()
 
 void UsageStore::reloadCredential()
 {
-    auto resolved = m_resolver.resolve();
+    auto resolved = m_tokenCoordinator.preferUnsaved(m_resolver.resolve());
     if (resolved != m_credential) {
         setCredentialRejected(false);
         setLastError(std::nullopt);
@@ -167,8 +181,8 @@ QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
     } catch (...) {
         failure = std::current_exception();
     }
-    VelmoError error = asVelmoError(failure);
-    if (error.kind() != VelmoError::Kind::unauthorized || !self)
+    Failure error = describe(failure);
+    if (!isUnauthorized(failure) || !self)
         co_return Fetched<T> { std::nullopt, std::move(error) };
 
     std::optional<Credential> renewed;
@@ -177,7 +191,7 @@ QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
         auto renewal = coordinator.refreshAfterUnauthorized(credential, renewalStop);
         renewed = co_await std::move(renewal);
     } catch (...) {
-        co_return Fetched<T> { std::nullopt, asVelmoError(std::current_exception()) };
+        co_return Fetched<T> { std::nullopt, describe(std::current_exception()) };
     }
     if (!renewed || !self || renewalStop.stop_requested())
         co_return Fetched<T> { std::nullopt, std::move(error) };
@@ -192,7 +206,7 @@ QCoro::Task<UsageStore::Fetched<T>> UsageStore::fetchWithRenewal(
     } catch (...) {
         failure = std::current_exception();
     }
-    co_return Fetched<T> { std::nullopt, asVelmoError(failure) };
+    co_return Fetched<T> { std::nullopt, describe(failure) };
 }
 
 QCoro::Task<> UsageStore::refresh(std::stop_token stop)
@@ -209,7 +223,11 @@ QCoro::Task<> UsageStore::refresh(std::stop_token stop)
     const LinkedStop server { session.token(), m_serverStop.get_token() };
 
     Credential credential = *m_credential;
-    if (credential.canRefresh() && (!credential.expiresAt || credential.isExpired(now()))) {
+    m_renewalFailed = false;
+    // A session kept in memory because it could not be saved goes to the
+    // coordinator each time, which tries the save again.
+    if (credential.canRefresh()
+        && (!credential.expiresAt || credential.isExpired(now()) || m_tokenCoordinator.unsavedReason(credential))) {
         std::optional<Credential> renewed;
         try {
             const TokenCoordinator coordinator = m_tokenCoordinator;
@@ -218,8 +236,12 @@ QCoro::Task<> UsageStore::refresh(std::stop_token stop)
         } catch (const std::exception& error) {
             if (!self || server.stopped())
                 co_return;
+            // A refused grant needs a new sign-in; anything else (the
+            // provider unreachable, a full disk) may pass by the next refresh.
+            const auto* renewalError = dynamic_cast<const TokenCoordinator::Error*>(&error);
+            m_renewalFailed = true;
             setLastError(std::string(error.what()));
-            setCredentialRejected(false);
+            setCredentialRejected(renewalError && renewalError->isCredentialProblem());
             co_return;
         }
         if (!self || server.stopped())
@@ -267,7 +289,7 @@ QCoro::Task<> UsageStore::refresh(std::stop_token stop)
         co_return;
     }
 
-    std::vector<VelmoError> failures;
+    std::vector<Failure> failures;
     if (balance.value)
         working.balance = std::move(balance.value);
     else
@@ -292,9 +314,9 @@ QCoro::Task<> UsageStore::refresh(std::stop_token stop)
         qCInfo(Log::network, "refresh ok via %s", source.c_str());
     } else {
         const bool rejected = std::any_of(
-            failures.begin(), failures.end(), [](const VelmoError& e) { return e.isCredentialProblem(); });
+            failures.begin(), failures.end(), [](const Failure& e) { return e.credentialProblem; });
         setCredentialRejected(rejected);
-        const std::string& description = failures.front().errorDescription();
+        const std::string& description = failures.front().description;
         setLastError(description);
         qCCritical(Log::network, "refresh failed (%s): %s", source.c_str(),
             description.empty() ? "?" : description.c_str());
@@ -306,12 +328,18 @@ UsageStore::Status UsageStore::status() const
 {
     if (!m_credential)
         return Status::noCredential();
+    // Why the session could not be renewed says more than "expired": sign in
+    // again after a refused grant, wait after a network failure.
+    if (m_renewalFailed && m_lastError)
+        return m_credentialRejected ? Status::credentialRejected(*m_lastError) : Status::error(*m_lastError);
     if (m_credential->isExpired(now()))
         return Status::credentialExpired();
     if (m_credentialRejected)
         return Status::credentialRejected(m_lastError.value_or("unauthorized"));
     if (m_lastError)
         return Status::error(*m_lastError);
+    if (auto unsaved = m_tokenCoordinator.unsavedReason(m_credential))
+        return Status::error(*unsaved);
     return Status::ok();
 }
 

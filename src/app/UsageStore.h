@@ -116,11 +116,17 @@ signals:
     void nowChanged();
 
 private:
+    // A request's failure as the store records it.
+    struct Failure {
+        std::string description;
+        bool credentialProblem = false;
+    };
     template <typename T>
     struct Fetched {
         std::optional<T> value;
-        std::optional<VelmoError> error;
+        std::optional<Failure> error;
     };
+    static Failure describe(std::exception_ptr error);
 
     void setCredential(std::optional<Credential> credential);
     void setIsRefreshing(bool refreshing);
@@ -138,6 +144,9 @@ private:
     bool m_isRefreshing = false;
     std::optional<std::string> m_lastError;
     bool m_credentialRejected = false;
+    // The last refresh ended because the session could not be renewed; the
+    // status then says why, even once the session has expired.
+    bool m_renewalFailed = false;
     std::optional<Timestamp> m_lastAttemptAt;
     std::optional<Timestamp> m_nextRefreshAt;
     VelmoClient m_client;

@@ -2,6 +2,7 @@
 
 #include "FileError.h"
 #include "PosixFile.h"
+#include "ReservedFile.h"
 #include "TokenText.h"
 
 #include <QDir>
@@ -9,6 +10,43 @@
 #include <cerrno>
 #include <filesystem>
 #include <sys/stat.h>
+
+namespace {
+
+// Far more than tokens.json or key takes (tokens are a few hundred bytes).
+constexpr std::size_t reservedBytes = 16 * 1024;
+
+void makeFolder(const std::string& directory)
+{
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error)
+        throw FileError("cannot create " + directory + ": " + error.message());
+}
+
+class ReservedTokens final : public SaveReservation {
+public:
+    explicit ReservedTokens(const CLICredentialReader& reader)
+        : m_tokens(reader.tokensFile(), reservedBytes, 0600)
+        , m_key(reader.keyFile(), reservedBytes, 0600)
+    {
+    }
+    void commit(const StoredTokens& tokens) override
+    {
+        m_tokens.commit(VelmoJSON::encode(tokens) + "\n");
+        try {
+            m_key.commit(tokens.accessToken + "\n");
+        } catch (const FileError&) {
+            // key is a convenience copy for the tool; tokens.json is what counts.
+        }
+    }
+
+private:
+    ReservedFile m_tokens;
+    ReservedFile m_key;
+};
+
+} // namespace
 
 const char* CLICredentialReader::ReaderError::what() const noexcept
 {
@@ -33,7 +71,7 @@ CLICredentialReader CLICredentialReader::forCurrentUser()
 
 std::optional<Credential> CLICredentialReader::readDetailed() const
 {
-    const auto content = PosixFile::readRegularFile(tokensFile(), maxTokensFileBytes);
+    const auto content = PosixFile::readPrivateFile(tokensFile(), maxTokensFileBytes);
     if (!content)
         return std::nullopt;
     const auto tokens = VelmoJSON::decode<StoredTokens>(*content);
@@ -56,13 +94,10 @@ std::optional<Credential> CLICredentialReader::read() const noexcept
 
 void CLICredentialReader::write(const StoredTokens& tokens) const
 {
-    std::error_code error;
-    std::filesystem::create_directories(m_directory, error);
-    if (error)
-        throw FileError("cannot create " + m_directory + ": " + error.message());
+    makeFolder(m_directory);
     const std::string bytes = VelmoJSON::encode(tokens) + "\n";
     const std::string path = tokensFile();
-    const std::string temporary = path + "." + PosixFile::uniqueName() + ".tmp";
+    const std::string temporary = PosixFile::temporaryPathFor(path);
     try {
         // Created 0600 from the start: the tokens are never readable by others.
         PosixFile::writeNewFile(temporary, bytes, 0600);
@@ -81,4 +116,10 @@ void CLICredentialReader::write(const StoredTokens& tokens) const
         throw;
     }
     PosixFile::removeQuietly(temporary);
+}
+
+std::unique_ptr<SaveReservation> CLICredentialReader::reserveWrite() const
+{
+    makeFolder(m_directory);
+    return std::make_unique<ReservedTokens>(*this);
 }

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "Credential.h"
+#include "CredentialStoring.h"
 #include "StoredTokens.h"
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 
 // Reader and writer of the velmo command-line tool's folder ~/.velmo:
 // tokens.json (StoredTokens JSON plus a line feed), key (the access token plus
-// a line feed) and the lock directory tokens.json.lock (CLICredentialLock).
+// a line feed) and the lock directory tokens.json.lock (SessionLock).
 // File names, formats and 0600 permissions are shared with the tool.
 class CLICredentialReader {
 public:
@@ -47,7 +49,7 @@ public:
     // Nothing when tokens.json does not exist. Throws FileError (unreadable,
     // a directory, not a regular file), VelmoJSON::DecodingError, or
     // ReaderError (staticKey, invalidToken). The credential has source
-    // cliTokens.
+    // cliTokens. A tokens.json that others may read is narrowed to 0600.
     std::optional<Credential> readDetailed() const;
     // readDetailed() with every failure turned into nothing.
     std::optional<Credential> read() const noexcept;
@@ -56,6 +58,10 @@ public:
     // Throws FileError or VelmoJSON::DecodingError; on failure the old
     // tokens.json is untouched and no temporary file is left behind.
     void write(const StoredTokens& tokens) const;
+    // Takes the room for the next write() ahead of time (ReservedFile);
+    // committing it writes tokens.json and key. Only while holding the lock.
+    // Throws FileError.
+    std::unique_ptr<SaveReservation> reserveWrite() const;
 
 private:
     std::string m_directory;

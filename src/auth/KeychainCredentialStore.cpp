@@ -5,6 +5,9 @@
 
 #include "KeychainError.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 #include <memory>
 #include <vector>
 
@@ -192,4 +195,11 @@ void KeychainCredentialStore::remove()
         if (!secret_item_delete_sync(item.get(), nullptr, &error))
             fail(error);
     }
+}
+
+std::optional<std::string> KeychainCredentialStore::lockPath() const
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString name = QString::fromStdString(m_service + "." + m_account + ".lock");
+    return QDir(base).filePath(QStringLiteral("VelmoUsage/") + name).toStdString();
 }

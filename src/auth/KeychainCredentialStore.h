@@ -30,6 +30,9 @@ public:
     void save(const StoredTokens& tokens) override;
     // Deletes every matching item; none at all is success.
     void remove() override;
+    // "<data folder>/VelmoUsage/<service>.<account>.lock": the keyring has no
+    // lock of its own that another process could wait on.
+    std::optional<std::string> lockPath() const override;
 
 private:
     std::string m_service;

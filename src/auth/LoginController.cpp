@@ -4,6 +4,7 @@
 #include "Cancellation.h"
 #include "Credential.h"
 #include "Log.h"
+#include "SafeText.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -59,14 +60,16 @@ QCoro::Task<> LoginController::run(QPointer<LoginController> controller, quint64
                 },
                 Qt::QueuedConnection);
         };
-        const StoredTokens tokens = co_await oauth.signIn(opener, stop);
+        // A named task: GCC 12 destroys temporaries inside co_await twice.
+        auto signingIn = oauth.signIn(opener, stop);
+        const StoredTokens tokens = co_await std::move(signingIn);
         // A sign-in cancelled while its tokens were on the way saves nothing.
         throwIfCancelled(stop);
         store->save(tokens);
         qCInfo(Log::auth, "browser sign-in complete, session %s stored",
                Credential::mask(tokens.accessToken).c_str());
     } catch (const std::exception& failure) {
-        error = QString::fromUtf8(failure.what());
+        error = SafeText::clean(QString::fromUtf8(failure.what()));
     } catch (...) {
         error = QStringLiteral("Unknown error");
     }

@@ -1,6 +1,8 @@
 #include "LoopbackServer.h"
 
 #include "Cancellation.h"
+#include "Log.h"
+#include "SafeText.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -12,6 +14,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -97,6 +100,12 @@ LoopbackServer::LoopbackServer(const QString& expectedState)
     m_timeout.setTimerType(Qt::PreciseTimer);
     connect(&m_timeout, &QTimer::timeout, this, [this] { deliver(LoopbackServerError::timeout()); });
     connect(m_listener, &QTcpServer::newConnection, this, &LoopbackServer::accept);
+    connect(m_listener, &QTcpServer::acceptError, this, &LoopbackServer::acceptFailed);
+    m_acceptRetry.setSingleShot(true);
+    connect(&m_acceptRetry, &QTimer::timeout, this, [this] {
+        if (!m_stopped)
+            m_listener->resumeAccepting();
+    });
 }
 
 LoopbackServer::~LoopbackServer()
@@ -147,8 +156,45 @@ bool LoopbackServer::isListening() const
 
 void LoopbackServer::accept()
 {
-    while (QTcpSocket* socket = m_listener->nextPendingConnection())
+    m_acceptDelay = firstAcceptRetry;
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
         serve(socket);
+        if (connections().size() > maxConnections)
+            closeOldestIdle();
+    }
+}
+
+void LoopbackServer::acceptFailed()
+{
+    // Qt has paused the listener for good (out of descriptors, typically).
+    // Try again later, backing off, so that a flood neither ends the sign-in
+    // nor keeps the loop busy. Our own connections are capped already.
+    qCWarning(Log::auth, "the sign-in callback port could not accept a connection: %s",
+        qUtf8Printable(m_listener->errorString()));
+    m_listener->pauseAccepting();
+    m_acceptRetry.start(m_acceptDelay);
+    m_acceptDelay = std::min(m_acceptDelay * 2, lastAcceptRetry);
+}
+
+QList<QTcpSocket*> LoopbackServer::connections() const
+{
+    QList<QTcpSocket*> open;
+    for (QTcpSocket* socket : m_listener->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            open.append(socket);
+    }
+    return open;
+}
+
+void LoopbackServer::closeOldestIdle()
+{
+    const QList<QTcpSocket*> open = connections();
+    // Idle: not in the middle of sending its page.
+    const auto idle = std::find_if(open.begin(), open.end(), [](QTcpSocket* socket) { return socket->bytesToWrite() == 0; });
+    if (idle != open.end())
+        (*idle)->abort();
+    else if (!open.isEmpty())
+        open.first()->abort();
 }
 
 void LoopbackServer::serve(QTcpSocket* socket)
@@ -267,6 +313,7 @@ QCoro::Task<QString> LoopbackServer::waitForCode(std::chrono::milliseconds timeo
 void LoopbackServer::stop()
 {
     m_stopped = true;
+    m_acceptRetry.stop();
     m_listener->close();
     // Connections that never sent a request would otherwise linger until
     // their deadline; answered ones finish sending their page.
@@ -299,16 +346,23 @@ LoopbackServer::Answer LoopbackServer::handle(const QString& requestText, const 
         return makeAnswer("404 Not Found", QStringLiteral("Not found"), QStringLiteral("Nothing here."));
 
     const auto items = queryItems(url.query(QUrl::FullyEncoded));
+    const auto state = value(items, u"state");
+    const bool stateMatches = state && *state == expectedState;
+    const auto mismatch = [](std::optional<Result> result) {
+        return makeAnswer("400 Bad Request", QStringLiteral("Sign-in failed"),
+                          QStringLiteral("State mismatch. Start sign-in again from Velmo Usage."), std::move(result));
+    };
     if (const auto error = value(items, u"error")) {
-        const QString text = value(items, u"error_description").value_or(*error);
+        // The provider returns the state with its errors: an error without
+        // it comes from someone else and must not end the sign-in.
+        if (!stateMatches)
+            return mismatch(std::nullopt);
+        const QString text = SafeText::clean(value(items, u"error_description").value_or(*error));
         return makeAnswer("400 Bad Request", QStringLiteral("Sign-in failed"), text,
                           OAuthError::authorizationDenied(text.toStdString()));
     }
-    const auto state = value(items, u"state");
-    if (!state || *state != expectedState)
-        return makeAnswer("400 Bad Request", QStringLiteral("Sign-in failed"),
-                          QStringLiteral("State mismatch. Start sign-in again from Velmo Usage."),
-                          LoopbackServerError::stateMismatch());
+    if (!stateMatches)
+        return mismatch(LoopbackServerError::stateMismatch());
     const auto code = value(items, u"code");
     if (!code || code->isEmpty())
         return makeAnswer("400 Bad Request", QStringLiteral("Sign-in failed"), QStringLiteral("Missing authorization code."),

@@ -29,7 +29,10 @@ class QTcpSocket;
 // Lives on the thread that created it (the main thread) and never blocks it:
 // sockets are served from the event loop. Only the first chunk of a request
 // (at most maxRequestBytes) is looked at, and every connection is closed after
-// its answer, or when connectionDeadline passes, or at stop().
+// its answer, or when connectionDeadline passes, or at stop(). Any web page
+// can reach the port, so at most maxConnections are open at once (the oldest
+// idle one goes first), and when the process runs out of descriptors the
+// listener pauses and tries again later instead of giving up.
 class LoopbackServer : public QObject {
     Q_OBJECT
 
@@ -48,6 +51,9 @@ public:
     using PortChooser = std::function<int()>;
 
     static constexpr qint64 maxRequestBytes = 65536;
+    static constexpr int maxConnections = 32;
+    static constexpr std::chrono::milliseconds firstAcceptRetry { 100 };
+    static constexpr std::chrono::milliseconds lastAcceptRetry { 2000 };
     static constexpr int firstRandomPort = 10000;
     static constexpr int randomPortCount = 50000;
 
@@ -98,7 +104,11 @@ private:
 
     LoopbackServer(const QString& expectedState);
     void accept();
+    void acceptFailed();
     void serve(QTcpSocket* socket);
+    // Open connections, oldest first.
+    QList<QTcpSocket*> connections() const;
+    void closeOldestIdle();
     void resume(Waiter* waiter, Result result);
     void cancelWait(quint64 waitID);
 
@@ -110,5 +120,7 @@ private:
     std::optional<Result> m_received;
     bool m_stopped = false;
     QTimer m_timeout;
+    QTimer m_acceptRetry;
+    std::chrono::milliseconds m_acceptDelay { firstAcceptRetry };
     std::chrono::milliseconds m_connectionDeadline { std::chrono::seconds(10) };
 };

@@ -1,5 +1,7 @@
 #include "LoopbackServerError.h"
 
+#include "SafeText.h"
+
 namespace {
 std::string describe(LoopbackServerError::Kind kind, const std::string& message)
 {
@@ -19,7 +21,7 @@ std::string describe(LoopbackServerError::Kind kind, const std::string& message)
 
 LoopbackServerError::LoopbackServerError(Kind kind, std::string message)
     : m_kind(kind)
-    , m_message(std::move(message))
+    , m_message(SafeText::clean(message))
     , m_description(describe(kind, m_message))
 {
 }

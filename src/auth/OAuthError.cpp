@@ -1,5 +1,7 @@
 #include "OAuthError.h"
 
+#include "SafeText.h"
+
 namespace {
 const char* prefix(OAuthError::Kind kind)
 {
@@ -17,7 +19,8 @@ const char* prefix(OAuthError::Kind kind)
 
 OAuthError::OAuthError(Kind kind, std::string message)
     : m_kind(kind)
-    , m_message(std::move(message))
+    // The provider's texts reach logs and the screen: no control characters.
+    , m_message(SafeText::clean(message))
     , m_description(prefix(kind) + m_message)
 {
 }

@@ -153,7 +153,8 @@ QCoro::Task<std::string> OAuthLogin::runRegister(OAuthLogin login, QString redir
                                QByteArray::fromStdString(VelmoJSON::dump(body)));
     HTTPResponse response;
     try {
-        response = co_await login.m_http.send(std::move(request), false, stop);
+        auto sending = login.m_http.send(std::move(request), false, stop);
+        response = co_await std::move(sending);
     } catch (const NetworkError& error) {
         throw OAuthError::registrationFailed(error.what());
     }
@@ -185,13 +186,20 @@ QCoro::Task<OAuthTokens> OAuthLogin::runExchange(OAuthLogin login, QString code,
                                "application/x-www-form-urlencoded", QByteArray::fromStdString(form));
     HTTPResponse response;
     try {
-        response = co_await login.m_http.send(std::move(request), false, stop);
+        auto sending = login.m_http.send(std::move(request), false, stop);
+        response = co_await std::move(sending);
     } catch (const NetworkError& error) {
         throw OAuthError::exchangeFailed(error.what());
     }
     if (response.isSuccess()) {
-        if (auto tokens = tokenReply(response.data))
+        if (auto tokens = tokenReply(response.data)) {
+            // Such a token would be refused in every request header later;
+            // the reply is not echoed: it holds the tokens.
+            if (TokenText::hasControlCharacters(TokenText::trimmed(tokens->accessToken))
+                || (tokens->refreshToken && TokenText::hasControlCharacters(TokenText::trimmed(*tokens->refreshToken))))
+                throw OAuthError::exchangeFailed("the token reply was incomplete");
             co_return *tokens;
+        }
     }
     throw OAuthError::exchangeFailed(VelmoClient::errorMessage(response.data, response.status));
 }
@@ -211,16 +219,20 @@ QCoro::Task<StoredTokens> OAuthLogin::run(OAuthLogin login, URLOpener openURL, s
     ServerCloser closer { LoopbackServer::start(state, portAttempts) };
     const QString redirectURI = QStringLiteral("http://127.0.0.1:%1/callback").arg(closer.server->port());
 
-    const std::string clientID = co_await login.registerClient(redirectURI, stop);
+    // Named tasks: GCC 12 destroys temporaries inside co_await twice.
+    auto registering = login.registerClient(redirectURI, stop);
+    const std::string clientID = co_await std::move(registering);
     qCInfo(Log::auth) << "oauth client registered; opening browser";
 
     const QString client = QString::fromStdString(clientID);
     openURL(authorizationURL(login.m_config, client, redirectURI, state, challenge));
 
-    const QString code = co_await closer.server->waitForCode(login.m_config.callbackTimeout, stop);
+    auto waiting = closer.server->waitForCode(login.m_config.callbackTimeout, stop);
+    const QString code = co_await std::move(waiting);
     // The browser has its page; nothing more can arrive that we want.
     closer.server->stop();
 
-    const OAuthTokens tokens = co_await login.exchange(code, redirectURI, client, verifier, stop);
+    auto exchanging = login.exchange(code, redirectURI, client, verifier, stop);
+    const OAuthTokens tokens = co_await std::move(exchanging);
     co_return session(tokens, clientID, std::chrono::system_clock::now());
 }

@@ -1,13 +1,18 @@
 #include "PosixFile.h"
 
 #include "FileError.h"
+#include "Log.h"
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,9 +72,20 @@ void writeAll(int fd, const std::string& bytes, const std::string& name)
     }
 }
 
-} // namespace
+// Narrows a secret file that others may read to 0600; says so once.
+void makePrivate(int fd, const struct stat& info, const std::string& path)
+{
+    if ((info.st_mode & 077) == 0 || ::fchmod(fd, 0600) != 0)
+        return;
+    static std::mutex mutex;
+    static std::set<std::string> reported;
+    const std::lock_guard lock(mutex);
+    if (reported.insert(path).second)
+        qCWarning(Log::auth, "%s was readable by others (mode %03o); its permissions are now 0600", path.c_str(),
+            static_cast<unsigned>(info.st_mode & 0777));
+}
 
-std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes)
+std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes, bool secret)
 {
     // O_NONBLOCK: opening a FIFO planted in place of the file must not hang.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -88,6 +104,8 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
         throw FileError("not a regular file");
     if (static_cast<std::size_t>(info.st_size) > maxBytes)
         throw FileError("file too large (" + std::to_string(info.st_size) + " bytes)");
+    if (secret)
+        makePrivate(fd, info, path);
     std::string content;
     char buffer[8192];
     for (;;) {
@@ -104,6 +122,18 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
             throw FileError("file too large");
     }
     return content;
+}
+
+} // namespace
+
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    return readFile(path, maxBytes, false);
+}
+
+std::optional<std::string> readPrivateFile(const std::string& path, std::size_t maxBytes)
+{
+    return readFile(path, maxBytes, true);
 }
 
 void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode)
@@ -125,7 +155,7 @@ void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode
 
 void writeAtomically(const std::string& path, const std::string& bytes, mode_t mode)
 {
-    const std::string temporary = path + "." + uniqueName() + ".tmp";
+    const std::string temporary = temporaryPathFor(path);
     try {
         writeNewFile(temporary, bytes, mode);
         if (::rename(temporary.c_str(), path.c_str()) != 0)
@@ -148,6 +178,20 @@ std::string uniqueName()
     std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random->generate64()),
         static_cast<unsigned long long>(random->generate64()));
     return text;
+}
+
+std::string temporaryPathFor(const std::string& path)
+{
+    return path + "." + uniqueName() + ".tmp";
+}
+
+bool isTemporaryName(const std::string& name, const std::string& baseName)
+{
+    constexpr std::size_t digits = 32;
+    if (name.size() != baseName.size() + 1 + digits + 4 || !name.starts_with(baseName + ".") || !name.ends_with(".tmp"))
+        return false;
+    const std::string_view unique = std::string_view(name).substr(baseName.size() + 1, digits);
+    return std::all_of(unique.begin(), unique.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 } // namespace PosixFile

@@ -14,6 +14,10 @@ namespace PosixFile {
 // than maxBytes is an error: reading must never hang or exhaust memory.
 std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes);
 
+// readRegularFile() for a file that holds a secret: when group or others may
+// read it, it is narrowed to 0600 first (logged once per file and process).
+std::optional<std::string> readPrivateFile(const std::string& path, std::size_t maxBytes);
+
 // Writes `bytes` to `path` through a new file beside it and a rename, so that
 // readers see the old content or the new one, never a part. The file gets
 // `mode`; the temporary file is removed on every way out.
@@ -25,7 +29,12 @@ void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode
 // Removes a file, ignoring every error.
 void removeQuietly(const std::string& path);
 
-// A fresh random name part (hex), unique for practical purposes.
+// A fresh random name part (32 hex digits), unique for practical purposes.
 std::string uniqueName();
+
+// `path` + "." + uniqueName() + ".tmp": where a new version is written first.
+std::string temporaryPathFor(const std::string& path);
+// True for a name made by temporaryPathFor() from a file named `baseName`.
+bool isTemporaryName(const std::string& name, const std::string& baseName);
 
 } // namespace PosixFile

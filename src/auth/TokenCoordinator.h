@@ -19,12 +19,20 @@
 
 // Renews an expiring or rejected session with the refresh-token grant and
 // writes the rotated tokens back to where the session came from (the app's
-// store, or the velmo tool's tokens.json under the shared lock). One renewal
-// at a time, in call order (SerialGate). Before any request the stored record
-// is read again: when someone else has rotated it already, that newer session
-// is the answer and nothing is sent.
+// store, or the velmo tool's tokens.json). One renewal at a time, in call
+// order (SerialGate), and one across processes: each session's renewal runs
+// under its SessionLock (the app's own session too, when its store has a
+// lock). Under the lock the stored record is read again: when someone else
+// has rotated it already, that newer session is the answer and nothing is
+// sent.
 //
-// A value; copies share the gate.
+// The refresh token is spent the moment the provider answers, so the room for
+// the new record is taken before the request is sent, and the answer is
+// written at once. Should the save still fail, the renewed session is kept in
+// memory and used, and every later call tries the save again until it works
+// (or storage gets a newer session of its own).
+//
+// A value; copies share the gate and the unsaved session.
 class TokenCoordinator {
 public:
     using Error = TokenCoordinatorError;
@@ -48,6 +56,13 @@ public:
     // rejected it), unless storage holds a newer one.
     QCoro::Task<std::optional<Credential>> refreshAfterUnauthorized(Credential credential, std::stop_token stop = {}) const;
 
+    // A renewed session that could not be saved, while storage still holds
+    // the one it replaced: `resolved` (what storage holds) gives way to it.
+    std::optional<Credential> preferUnsaved(std::optional<Credential> resolved) const;
+    // "Could not save the refreshed session: …" while `inUse` is such a
+    // session; the next refreshIfNeeded() tries the save again.
+    std::optional<std::string> unsavedReason(const std::optional<Credential>& inUse) const;
+
     // The form body of a token request; see FormEncoding.
     static std::string formEncode(const std::map<std::string, std::string>& fields);
 
@@ -57,17 +72,29 @@ public:
     double lockTimeout() const { return m_lockTimeout; }
 
 private:
-    using Persist = std::function<void(const StoredTokens&)>;
+    // Where a session is read from and written to.
+    struct Storage {
+        std::function<std::optional<Credential>()> load;
+        std::function<void(const StoredTokens&)> save;
+        std::function<std::unique_ptr<SaveReservation>()> reserve;
+    };
+    struct Unsaved {
+        Credential credential;
+        StoredTokens record;
+        // The access token of the record storage still holds.
+        std::string replacedToken;
+        std::string reason;
+    };
 
     static QCoro::Task<std::optional<Credential>> gated(TokenCoordinator self, Credential credential, bool force,
         std::stop_token stop);
     static QCoro::Task<std::optional<Credential>> refresh(TokenCoordinator self, Credential credential, bool force,
         std::stop_token stop);
-    // The velmo tool's session, under its lock.
-    static QCoro::Task<std::optional<Credential>> rotateCLI(TokenCoordinator self, Credential credential, bool force,
-        std::stop_token stop);
-    static QCoro::Task<std::optional<Credential>> rotate(TokenCoordinator self, Credential credential,
-        std::optional<Credential> latest, bool force, Persist persist, std::stop_token stop);
+    static QCoro::Task<std::optional<Credential>> rotate(TokenCoordinator self, Credential credential, bool force,
+        Storage storage, std::stop_token stop);
+    // The session storage holds, after trying once more to save an unsaved one.
+    std::optional<Credential> readLatest(const Storage& storage, CredentialSource source) const;
+    Storage storage(CredentialSource source) const;
 
     std::shared_ptr<CredentialStoring> m_store;
     CLICredentialReader m_reader;
@@ -76,4 +103,5 @@ private:
     double m_lockTimeout;
     Clock m_now;
     std::shared_ptr<SerialGate> m_gate;
+    std::shared_ptr<std::optional<Unsaved>> m_unsaved;
 };

@@ -1,22 +1,23 @@
 #include "TokenCoordinatorError.h"
 
-TokenCoordinatorError::TokenCoordinatorError(Kind kind, std::string message, std::string description)
+#include "SafeText.h"
+
+TokenCoordinatorError::TokenCoordinatorError(Kind kind, std::string message, const char* prefix, bool credentialProblem)
     : m_kind(kind)
-    , m_message(std::move(message))
-    , m_description(std::move(description))
+    , m_message(SafeText::clean(message))
+    , m_description(prefix + m_message)
+    , m_credentialProblem(credentialProblem)
 {
 }
 
-TokenCoordinatorError TokenCoordinatorError::refreshRejected(std::string message)
+TokenCoordinatorError TokenCoordinatorError::refreshRejected(std::string message, bool credentialProblem)
 {
-    std::string description = "Session refresh failed: " + message;
-    return { Kind::refreshRejected, std::move(message), std::move(description) };
+    return { Kind::refreshRejected, std::move(message), "Session refresh failed: ", credentialProblem };
 }
 
 TokenCoordinatorError TokenCoordinatorError::persistenceFailed(std::string message)
 {
-    std::string description = "Could not save the refreshed session: " + message;
-    return { Kind::persistenceFailed, std::move(message), std::move(description) };
+    return { Kind::persistenceFailed, std::move(message), "Could not save the refreshed session: " };
 }
 
 TokenCoordinatorError TokenCoordinatorError::invalidTokenResponse()

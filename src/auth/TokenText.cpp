@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -17,6 +18,13 @@ std::string trimmed(std::string_view text)
 bool isAPIKey(std::string_view accessToken)
 {
     return trimmed(accessToken).starts_with("sk-");
+}
+
+bool hasControlCharacters(std::string_view text)
+{
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return decoded.toUtf8() != QByteArrayView(text.data(), static_cast<qsizetype>(text.size()))
+        || std::any_of(decoded.begin(), decoded.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 Timestamp fromMilliseconds(double milliseconds)

@@ -1,7 +1,7 @@
 #include "UsageStore.h"
 #include "AsyncWait.h"
 #include "Cancellation.h"
-#include "InMemoryCredentialStore.h"
+#include "NetworkError.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
 
@@ -49,6 +49,8 @@ public:
             co_return HTTPResponse { 599, "no answer scripted", {} };
         const Answer next = script.front();
         script.pop_front();
+        if (next.status == 0)
+            throw NetworkError(NetworkError::Code::connectionLost, next.body.toStdString());
         if (next.hold) {
             std::stop_callback onStop(
                 stop, [this] { QMetaObject::invokeMethod(&gate, "opened", Qt::QueuedConnection); });
@@ -76,6 +78,21 @@ public:
     std::vector<HTTPRequest> requests;
     int cancelled = 0;
     Gate gate;
+};
+
+// The app's session store; saving fails like a full disk when told to.
+class SessionStore final : public CredentialStoring {
+public:
+    std::optional<StoredTokens> load() override { return tokens; }
+    void save(const StoredTokens& next) override
+    {
+        if (refuseSaves)
+            throw std::runtime_error("No space left on device");
+        tokens = next;
+    }
+    void remove() override { tokens.reset(); }
+    std::optional<StoredTokens> tokens;
+    bool refuseSaves = false;
 };
 
 const QString balancePath = QStringLiteral("/v1/credits/balance");
@@ -108,6 +125,11 @@ protected:
     {
         transport->scripts[path].push_back({ status, std::move(body), hold });
     }
+    void answerBoth()
+    {
+        answer(balancePath, 200, R"({"account_balance_micros_usd":12})");
+        answer(usagePath, 200, R"({})");
+    }
     void refresh(std::stop_token stop = {})
     {
         auto outcome = waitForTask(store->refresh(stop), 5s);
@@ -116,7 +138,7 @@ protected:
 
     ScratchDir scratch;
     std::shared_ptr<RoutingTransport> transport = std::make_shared<RoutingTransport>();
-    std::shared_ptr<InMemoryCredentialStore> sessions = std::make_shared<InMemoryCredentialStore>();
+    std::shared_ptr<SessionStore> sessions = std::make_shared<SessionStore>();
     SnapshotCache cache { scratch.filePath("VelmoUsage/snapshot.json") };
     Timestamp clock = *VelmoJSON::parseDate("2025-06-01T12:00:00Z");
     std::unique_ptr<UsageStore> store;
@@ -209,16 +231,70 @@ TEST_F(UsageStoreTest, ASessionIsRenewedNearItsExpiryOrWhenRejected)
     }
 }
 
-TEST_F(UsageStoreTest, RenewalFailureBeforeTheRequestsEndsTheRefresh)
+TEST_F(UsageStoreTest, ARenewalFailureSaysWhyAndOnlyARefusedGrantAsksForASignIn)
+{
+    const struct {
+        int status; // 0: the connection drops
+        QByteArray body;
+        Status expected;
+    } cases[] = {
+        { 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})",
+            Status::credentialRejected("Session refresh failed: Refresh token revoked") },
+        { 401, R"({"error":"invalid_client"})", Status::credentialRejected("Session refresh failed: invalid_client") },
+        { 0, "Remote host closed", Status::error("Session refresh failed: Remote host closed") },
+        { 503, "", Status::error("Session refresh failed: service unavailable") },
+    };
+    cache.save(old);
+    store->loadCache();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.message());
+        transport->requests.clear();
+        signIn(clock + 30s);
+        answer(tokenPath, c.status, c.body);
+        const auto attempted = store->lastAttemptAt();
+        refresh();
+        EXPECT_EQ(transport->requests.size(), 1u) << "no requests to the service";
+        EXPECT_EQ(store->lastAttemptAt(), attempted);
+        // Not "Session expired": the reason, over the data shown so far.
+        EXPECT_EQ(store->status(), c.expected);
+        EXPECT_EQ(store->snapshot(), old);
+        // The next refresh tries again.
+        answer(tokenPath, 200, R"({"access_token":"access-2","expires_in":3600})");
+        answerBoth();
+        refresh();
+        EXPECT_EQ(store->status(), Status::ok());
+        store->setSnapshot(old);
+    }
+    // The same refusal after the service rejected the token.
+    signIn(clock + 1h);
+    answer(balancePath, 401, R"({"error":{"message":"expired"}})");
+    answer(usagePath, 200, R"({})");
+    answer(tokenPath, 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})");
+    refresh();
+    EXPECT_EQ(store->status(), Status::credentialRejected("Session refresh failed: Refresh token revoked"));
+}
+
+TEST_F(UsageStoreTest, ARenewedSessionThatCannotBeSavedIsUsedAndSavedLater)
 {
     signIn(clock + 30s);
-    answer(tokenPath, 400, R"({"error":"invalid_grant"})");
+    sessions->refuseSaves = true;
+    answer(tokenPath, 200, R"({"access_token":"access-2","expires_in":3600})");
+    answerBoth();
     refresh();
-    EXPECT_EQ(transport->requests.size(), 1u) << "no requests";
-    EXPECT_FALSE(store->credentialRejected());
-    EXPECT_EQ(store->lastError(), "Session refresh failed: invalid_grant");
-    EXPECT_EQ(store->lastAttemptAt(), std::nullopt);
-    EXPECT_EQ(store->status(), Status::credentialExpired()) << "within a minute of its expiry";
+    EXPECT_EQ(transport->authorization(usagePath), "Bearer access-2");
+    EXPECT_EQ(store->snapshot()->balance->accountBalance, MicrosUSD(12));
+    EXPECT_EQ(store->status(), Status::error("Could not save the refreshed session: No space left on device"));
+    EXPECT_EQ(sessions->load()->accessToken, "access-1");
+    sessions->refuseSaves = false;
+    answerBoth();
+    refresh();
+    EXPECT_EQ(sessions->load()->accessToken, "access-2");
+    EXPECT_EQ(transport->authorization(usagePath), "Bearer access-2");
+    EXPECT_EQ(store->status(), Status::ok());
+    EXPECT_EQ(std::count_if(transport->requests.begin(), transport->requests.end(),
+                  [](const HTTPRequest& r) { return r.url.path() == tokenPath; }),
+        1);
+}
 }
 
 // Sign-out (the session goes), a new API server and the caller's stop each

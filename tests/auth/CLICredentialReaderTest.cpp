@@ -5,7 +5,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -22,20 +21,20 @@ class CLICredentialReaderTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory()))); }
 
-    void putTokens(const QByteArray& json) { writeFile(reader.tokensFile(), json); }
-
-    // The failure's what(), or "" when readDetailed() did not throw.
-    template <typename Error>
-    std::string readFailure()
+    // The token read, or the failure's text ("" for nothing at all).
+    std::string outcome()
     {
         try {
-            reader.readDetailed();
-        } catch (const Error& error) {
+            const auto credential = reader.readDetailed();
+            EXPECT_EQ(reader.read(), credential);
+            return credential ? "token " + credential->token : "";
+        } catch (const VelmoJSON::DecodingError&) {
+            EXPECT_EQ(reader.read(), std::nullopt);
+            return "DecodingError";
+        } catch (const std::exception& error) {
             EXPECT_EQ(reader.read(), std::nullopt);
             return error.what();
         }
-        ADD_FAILURE() << "readDetailed() did not fail as expected";
-        return {};
     }
 
     velmo::test::ScratchDir home;
@@ -46,97 +45,68 @@ const StoredTokens session { .accessToken = "access-1", .refreshToken = "refresh
 
 } // namespace
 
-TEST_F(CLICredentialReaderTest, NoFileOrNoFolderIsNothing)
+TEST_F(CLICredentialReaderTest, WhatTheFileHoldsOrIs)
 {
-    EXPECT_EQ(reader.readDetailed(), std::nullopt);
-    CLICredentialReader nowhere(home.filePath("missing").toStdString());
-    EXPECT_EQ(nowhere.readDetailed(), std::nullopt);
-    // A dangling symbolic link: nothing exists at the path.
-    ASSERT_EQ(::symlink("gone.json", reader.tokensFile().c_str()), 0);
-    EXPECT_EQ(reader.readDetailed(), std::nullopt);
-}
-
-TEST_F(CLICredentialReaderTest, SessionIsReadTrimmed)
-{
-    putTokens(R"({"accessToken":" access-1\n","refreshToken":"refresh-1","expiresAt":1700000000000,"clientId":"client-1"})"
-              "\n");
-    const auto full = reader.readDetailed();
-    ASSERT_TRUE(full);
-    EXPECT_EQ(*full, *session.credential(CredentialSource::cliTokens));
-    EXPECT_EQ(full->source, CredentialSource::cliTokens);
-    EXPECT_EQ(reader.read(), full);
-}
-
-TEST_F(CLICredentialReaderTest, UnusableFilesAreErrorsNotNothing)
-{
-    putTokens("{\"accessToken\":\"  sk-live-123\\n\"}");
-    EXPECT_EQ(readFailure<CLICredentialReader::ReaderError>(),
-        "velmo CLI is using an API key, not a sign-in; run `velmo login`");
-    putTokens(R"({"accessToken":" \t\r\n "})");
-    EXPECT_EQ(readFailure<CLICredentialReader::ReaderError>(), "tokens.json contains an empty access token");
-    for (const QByteArray& text : { QByteArray(), QByteArray("not json"), QByteArray(R"({"accessToken":17})"),
-             QByteArray(R"([{"accessToken":"a"}])"), QByteArray("{\"accessToken\":\"a\"}garbage") }) {
-        putTokens(text);
-        EXPECT_FALSE(readFailure<VelmoJSON::DecodingError>().empty()) << text.toStdString();
+    const std::string path = reader.tokensFile();
+    const std::string elsewhere = home.filePath("dotfiles-tokens.json").toStdString();
+    const auto text = [&](QByteArray json) { return [&path, json] { writeFile(path, json); }; };
+    const struct {
+        std::function<void()> make;
+        std::string expected;
+    } cases[] = {
+        { [] {}, "" },
+        // A dangling symbolic link: nothing exists at the path.
+        { [&] { ::symlink("gone.json", path.c_str()); }, "" },
+        { text(R"({"accessToken":" access-1\n","refreshToken":"r"})" "\n"), "token access-1" },
+        { text("{\"accessToken\":\"  sk-live-123\\n\"}"), "velmo CLI is using an API key, not a sign-in; run `velmo login`" },
+        { text(R"({"accessToken":" \t\r\n "})"), "tokens.json contains an empty access token" },
+        { text(R"({"accessToken":17})"), "DecodingError" },
+        { text("{\"accessToken\":\"a\"}garbage"), "DecodingError" },
+        { text(""), "DecodingError" },
+        { [&] { QDir().mkdir(QString::fromStdString(path)); }, "Is a directory" },
+        // Unreadable for the system (a link to itself), a FIFO (which must
+        // neither hang the reader nor be read).
+        { [&] { ::symlink(path.c_str(), path.c_str()); }, "Too many levels of symbolic links" },
+        { [&] { ::mkfifo(path.c_str(), 0600); }, "not a regular file" },
+        { [&] { writeFile(elsewhere, R"({"accessToken":"linked"})"), ::symlink(elsewhere.c_str(), path.c_str()); }, "token linked" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        c.make();
+        EXPECT_EQ(outcome(), c.expected);
+        QDir(QString::fromStdString(path)).removeRecursively();
+        ::unlink(path.c_str());
     }
 }
 
-TEST_F(CLICredentialReaderTest, ThingsThatAreNotAFile)
-{
-    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(reader.tokensFile())));
-    EXPECT_EQ(readFailure<FileError>(), "Is a directory");
-    ASSERT_TRUE(QDir().rmdir(QString::fromStdString(reader.tokensFile())));
-    // A FIFO must neither hang the reader nor be read.
-    ASSERT_EQ(::mkfifo(reader.tokensFile().c_str(), 0600), 0);
-    EXPECT_EQ(readFailure<FileError>(), "not a regular file");
-    ::unlink(reader.tokensFile().c_str());
-    // A link to a regular file is followed.
-    const std::string elsewhere = home.filePath("dotfiles-tokens.json").toStdString();
-    writeFile(elsewhere, R"({"accessToken":"linked"})");
-    ASSERT_EQ(::symlink(elsewhere.c_str(), reader.tokensFile().c_str()), 0);
-    ASSERT_TRUE(reader.readDetailed());
-    EXPECT_EQ(reader.readDetailed()->token, "linked");
-}
-
-TEST_F(CLICredentialReaderTest, UnreadableFile)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not apply to root";
-    putTokens(R"({"accessToken":"a"})");
-    ::chmod(reader.tokensFile().c_str(), 0);
-    EXPECT_EQ(readFailure<FileError>(), "Permission denied");
-}
-
-TEST_F(CLICredentialReaderTest, WriteReplacesTheFileWhole)
+TEST_F(CLICredentialReaderTest, WriteReplacesTheFileWholeAndFailedWritesKeepTheOld)
 {
     writeFile(reader.tokensFile(), R"({"accessToken":"old"})", 0644);
     reader.write(session);
     const QByteArray written = readAll(reader.tokensFile());
-    ASSERT_TRUE(written.endsWith("}\n"));
-    EXPECT_EQ(written.count('\n'), 1);
+    EXPECT_TRUE(written.endsWith("}\n") && written.count('\n') == 1) << written.toStdString();
     EXPECT_EQ(VelmoJSON::decode<StoredTokens>(written.toStdString()), session);
     EXPECT_EQ(fileMode(reader.tokensFile()), 0600u);
     EXPECT_EQ(readAll(reader.keyFile()), "access-1\n");
     EXPECT_EQ(fileMode(reader.keyFile()), 0600u);
-    EXPECT_TRUE(velmo::test::temporaryFiles(reader.velmoDirectory()).isEmpty());
+    EXPECT_TRUE(QDir(QString::fromStdString(reader.velmoDirectory())).entryList({ "*.tmp" }).isEmpty());
 
     // The folder is created; key holds the token exactly as given.
     CLICredentialReader fresh(home.filePath("new-home").toStdString());
     fresh.write(StoredTokens { .accessToken = " raw token " });
     EXPECT_EQ(readAll(fresh.keyFile()), " raw token \n");
-}
 
-TEST_F(CLICredentialReaderTest, FailedWriteKeepsTheOldFileAndNoTemporary)
-{
-    // Running out of space is covered in TokenCoordinatorTest. tokens.json replaced by a folder that holds something: the rename fails.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.tokensFile() + "/inside")));
-    EXPECT_THROW(reader.write(session), FileError);
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(reader.tokensFile() + "/inside")).isDir());
-    EXPECT_TRUE(velmo::test::temporaryFiles(reader.velmoDirectory()).isEmpty());
+    // tokens.json replaced by a folder that holds something: the rename fails.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(fresh.tokensFile() + ".d/inside")));
+    ::unlink(fresh.tokensFile().c_str());
+    ASSERT_TRUE(QDir().rename(QString::fromStdString(fresh.tokensFile() + ".d"), QString::fromStdString(fresh.tokensFile())));
+    EXPECT_THROW(fresh.write(session), FileError);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(fresh.tokensFile() + "/inside")).isDir());
+    EXPECT_TRUE(QDir(QString::fromStdString(fresh.velmoDirectory())).entryList({ "*.tmp" }).isEmpty());
 
     // ~/.velmo is a file: nothing can be created.
-    velmo::test::ScratchDir other;
-    CLICredentialReader blocked(other.path().toStdString());
+    ASSERT_TRUE(QDir().mkpath(home.filePath("blocked")));
+    CLICredentialReader blocked(home.filePath("blocked").toStdString());
     writeFile(blocked.velmoDirectory(), "not a folder");
     EXPECT_THROW(blocked.write(session), FileError);
     EXPECT_EQ(readAll(blocked.velmoDirectory()), "not a folder");

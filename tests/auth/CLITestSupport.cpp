@@ -1,18 +1,17 @@
 #include "CLITestSupport.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace velmo::test {
 
 QByteArray readAll(const std::string& path)
 {
     QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeFile(const std::string& path, const QByteArray& bytes, mode_t mode)
@@ -22,11 +21,6 @@ void writeFile(const std::string& path, const QByteArray& bytes, mode_t mode)
     file.write(bytes);
     file.close();
     ::chmod(path.c_str(), mode);
-}
-
-QStringList temporaryFiles(const std::string& dir)
-{
-    return QDir(QString::fromStdString(dir)).entryList({ "tokens.json.*.tmp" }, QDir::Files | QDir::Hidden | QDir::System);
 }
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes)

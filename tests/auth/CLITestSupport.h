@@ -1,9 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
+#include <QStringList>
 
-#include <csignal>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,18 +12,14 @@ namespace velmo::test {
 inline mode_t fileMode(const std::string& path)
 {
     struct stat info { };
-    if (::lstat(path.c_str(), &info) != 0)
-        return 0;
-    return info.st_mode & 07777;
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 QByteArray readAll(const std::string& path);
 void writeFile(const std::string& path, const QByteArray& bytes, mode_t mode = 0600);
-// Names in `dir` that match tokens.json.*.tmp.
-QStringList temporaryFiles(const std::string& dir);
 
-// While alive, no file of this process may grow beyond `bytes`: writes fail
-// with EFBIG, even for root, so a write failure can be provoked anywhere.
+// While alive, no file of this process may grow beyond `bytes`: writes and
+// allocations fail with EFBIG ("File too large"), even for root.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes);

@@ -8,59 +8,47 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-class CredentialResolverTest : public testing::Test {
-protected:
-    void putCLITokens(const QByteArray& json)
-    {
-        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
-        velmo::test::writeFile(reader.tokensFile(), json);
-    }
-
-    velmo::test::ScratchDir home;
-    CLICredentialReader reader { home.path().toStdString() };
-    std::shared_ptr<velmo::test::FakeCredentialStore> store = std::make_shared<velmo::test::FakeCredentialStore>();
-    CredentialResolver resolver { store, reader };
-};
-
-const StoredTokens appSession { .accessToken = "app-token", .refreshToken = "app-refresh", .expiresAt = 1.7e12, .clientId = "app-client" };
-const QByteArray cliSession = R"({"accessToken":"cli-token","refreshToken":"cli-refresh","clientId":"cli-client"})";
-
-} // namespace
-
-TEST_F(CredentialResolverTest, AppSessionFirstThenTheCLI)
+TEST(CredentialResolverTest, AppSessionFirstThenTheCLIsAndNeverTheCLIsWhenTheStoreFails)
 {
-    putCLITokens(cliSession);
-    store->tokens = appSession;
-    EXPECT_EQ(resolver.resolve(), appSession.credential(CredentialSource::app));
-    // Empty store, or an unusable app record: the CLI's session.
-    for (std::optional<StoredTokens> record : { std::optional<StoredTokens>(), std::optional(StoredTokens { .accessToken = " sk-live-123\n" }),
-             std::optional(StoredTokens { .accessToken = " \n" }) }) {
-        store->tokens = record;
+    const StoredTokens appSession { .accessToken = "app-token", .refreshToken = "r", .expiresAt = 1.7e12, .clientId = "c" };
+    const QByteArray cliSession = R"({"accessToken":"cli-token","refreshToken":"r","clientId":"c"})";
+    const struct {
+        std::optional<StoredTokens> app;
+        bool storeFails;
+        QByteArray cliFile;
+        std::string token; // "" for no credential
+        CredentialSource source;
+    } cases[] = {
+        { appSession, false, cliSession, "app-token", CredentialSource::app },
+        { std::nullopt, false, cliSession, "cli-token", CredentialSource::cliTokens },
+        { StoredTokens { .accessToken = " sk-live-123\n" }, false, cliSession, "cli-token", CredentialSource::cliTokens },
+        { StoredTokens { .accessToken = " \n" }, false, cliSession, "cli-token", CredentialSource::cliTokens },
+        { appSession, true, cliSession, "", {} },
+        { std::nullopt, false, R"({"accessToken":"sk-live-1"})", "", {} },
+        { std::nullopt, false, "{broken", "", {} },
+        { std::nullopt, false, {}, "", {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cliFile.toStdString());
+        velmo::test::ScratchDir home;
+        const CLICredentialReader reader(home.path().toStdString());
+        if (!c.cliFile.isNull()) {
+            ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
+            velmo::test::writeFile(reader.tokensFile(), c.cliFile);
+        }
+        auto store = std::make_shared<velmo::test::FakeCredentialStore>();
+        store->tokens = c.app;
+        store->failLoad = c.storeFails;
+        const CredentialResolver resolver(store, reader);
         const auto credential = resolver.resolve();
-        ASSERT_TRUE(credential);
-        EXPECT_EQ(credential->token, "cli-token");
-        EXPECT_EQ(credential->source, CredentialSource::cliTokens);
+        EXPECT_EQ(credential ? credential->token : "", c.token);
+        EXPECT_EQ(credential ? credential->source : c.source, c.source);
+        // The settings window reads the tool's state with its reason.
+        if (c.cliFile.startsWith("{b")) {
+            EXPECT_THROW(resolver.cliCredential(), VelmoJSON::DecodingError);
+        }
+        if (c.storeFails) {
+            EXPECT_EQ(resolver.cliCredential()->token, "cli-token");
+        }
     }
-}
-
-TEST_F(CredentialResolverTest, FailingStoreMeansNoCredentialAndTheCLIIsNotConsulted)
-{
-    putCLITokens(cliSession);
-    store->failLoad = true;
-    EXPECT_EQ(resolver.resolve(), std::nullopt);
-    EXPECT_TRUE(resolver.cliCredential());
-}
-
-TEST_F(CredentialResolverTest, NothingUsableAnywhere)
-{
-    EXPECT_EQ(resolver.resolve(), std::nullopt);
-    EXPECT_EQ(resolver.cliCredential(), std::nullopt);
-    putCLITokens(R"({"accessToken":"sk-live-1"})");
-    EXPECT_EQ(resolver.resolve(), std::nullopt);
-    EXPECT_THROW(resolver.cliCredential(), CLICredentialReader::ReaderError);
-    putCLITokens("{broken");
-    EXPECT_EQ(resolver.resolve(), std::nullopt);
-    EXPECT_THROW(resolver.cliCredential(), VelmoJSON::DecodingError);
 }

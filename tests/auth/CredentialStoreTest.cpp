@@ -1,7 +1,9 @@
+#include "CLICredentialReader.h"
 #include "FileCredentialStore.h"
 #include "FileError.h"
 
 #include "CLITestSupport.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -17,38 +19,49 @@ const StoredTokens sample { .accessToken = "access-1", .refreshToken = "refresh-
 
 } // namespace
 
-TEST(FileCredentialStoreTest, SaveLoadReplaceRemove)
+TEST(FileCredentialStoreTest, SavesWholeIntoAPrivateFolderAndBadRecordsAreErrors)
 {
     velmo::test::ScratchDir dir;
     const QString path = dir.filePath("VelmoUsage/session.json");
     FileCredentialStore store(path.toStdString());
     EXPECT_EQ(store.load(), std::nullopt);
     store.remove();
-    store.save(sample);
-    EXPECT_EQ(store.load(), sample);
+    for (const StoredTokens& tokens : { sample, StoredTokens { .accessToken = "access-2" } }) {
+        store.save(tokens);
+        EXPECT_EQ(store.load(), tokens);
+    }
     EXPECT_EQ(fileMode(path.toStdString()), 0600u);
     EXPECT_EQ(fileMode(dir.filePath("VelmoUsage").toStdString()), 0700u);
-    const StoredTokens second { .accessToken = "access-2" };
-    store.save(second);
-    EXPECT_EQ(store.load(), second);
     EXPECT_EQ(QDir(dir.filePath("VelmoUsage")).entryList(QDir::Files | QDir::Hidden), QStringList { "session.json" });
+    velmo::test::writeFile(store.path(), "");
+    EXPECT_EQ(store.load(), std::nullopt);
+    velmo::test::writeFile(store.path(), "{\"accessToken\":");
+    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
     store.remove();
     EXPECT_FALSE(QFile::exists(path));
+    // A folder in its place: an error, and a failed save leaves it there.
+    ASSERT_TRUE(QDir().mkdir(path));
+    EXPECT_THROW(store.load(), FileError);
+    EXPECT_THROW(store.save(sample), FileError);
+    EXPECT_TRUE(QFileInfo(path).isDir());
 }
 
-TEST(FileCredentialStoreTest, BadRecordsAreErrorsNotEmptyStores)
+TEST(SecretFileTest, LooseFilesAreNarrowedTo0600WhenReadAndThatIsLoggedOnce)
 {
-    velmo::test::ScratchDir dir;
-    const std::string path = dir.filePath("session.json").toStdString();
-    FileCredentialStore store(path);
-    velmo::test::writeFile(path, "");
-    EXPECT_EQ(store.load(), std::nullopt);
-    velmo::test::writeFile(path, "{\"accessToken\":");
-    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
-    QFile::remove(QString::fromStdString(path));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("session.json"));
-    EXPECT_THROW(store.load(), FileError);
-    // A failed save leaves what was there.
-    EXPECT_THROW(store.save(sample), FileError);
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).isDir());
+    velmo::test::ScratchDir home;
+    const CLICredentialReader reader(home.path().toStdString());
+    FileCredentialStore store(home.filePath("session.json").toStdString());
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
+    const std::pair<std::string, std::function<void()>> files[] = {
+        { reader.tokensFile(), [&] { ASSERT_TRUE(reader.readDetailed()); } },
+        { store.path(), [&] { ASSERT_TRUE(store.load()); } },
+    };
+    for (const auto& [path, read] : files) {
+        velmo::test::writeFile(path, R"({"accessToken":"a"})", 0644);
+        velmo::test::LogCapture log;
+        read();
+        read();
+        EXPECT_EQ(fileMode(path), 0600u) << path;
+        EXPECT_EQ(log.count(QString::fromStdString(path) + " was readable by others"), 1) << path;
+    }
 }

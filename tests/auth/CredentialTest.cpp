@@ -1,58 +1,38 @@
 #include "Credential.h"
-#include "CredentialSource.h"
 #include "StoredTokens.h"
 
 #include <gtest/gtest.h>
-
-#include <chrono>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-Timestamp at(std::int64_t epochSeconds)
-{
-    return Timestamp(std::chrono::seconds(epochSeconds));
-}
+const Timestamp now = Timestamp(std::chrono::seconds(1'700'000'000));
+
+Credential plain(std::string token) { return { .token = std::move(token), .source = CredentialSource::app }; }
 
 } // namespace
 
-TEST(StoredTokensTest, APIKeyOrBlankTokenIsNoCredential)
+TEST(StoredTokensTest, CredentialIsTrimmedAndKeepsRefreshDataOnlyWhole)
 {
-    const StoredTokens key { .accessToken = "  sk-live-123\n", .refreshToken = "r", .clientId = "c" };
-    EXPECT_TRUE(key.isAPIKey());
-    EXPECT_EQ(key.credential(CredentialSource::app), std::nullopt);
-    EXPECT_FALSE((StoredTokens { .accessToken = "tok-sk-1" }.isAPIKey()));
-    EXPECT_EQ((StoredTokens { .accessToken = " \t\r\n \u2028\u00a0" }.credential(CredentialSource::app)), std::nullopt);
-}
-
-TEST(StoredTokensTest, CredentialTrimsEverything)
-{
-    const StoredTokens tokens { "\t access-1 \n", " refresh-1\r\n", 1'700'000'000'000.0, "\u3000client-1 " };
-    EXPECT_EQ(tokens.credential(CredentialSource::cliTokens),
-        (Credential { "access-1", CredentialSource::cliTokens, at(1'700'000'000), "refresh-1", "client-1" }));
-}
-
-TEST(StoredTokensTest, HalfTheRefreshDataMeansNoneAndNoExpiry)
-{
-    const Timestamp now = at(1'700'000'000);
-    const std::vector<StoredTokens> cases {
-        { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.0, .clientId = "" },
-        { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.0, .clientId = "  \n" },
-        { .accessToken = "a", .refreshToken = std::nullopt, .expiresAt = 1.0, .clientId = "c" },
-        { .accessToken = "a", .refreshToken = " ", .expiresAt = 1.0, .clientId = "c" },
-        { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.0, .clientId = std::nullopt },
+    const struct {
+        StoredTokens tokens;
+        std::optional<Credential> expected;
+    } cases[] = {
+        { { .accessToken = "  sk-live-123\n", .refreshToken = "r", .clientId = "c" }, std::nullopt },
+        { { .accessToken = " \t\r\n \u2028\u00a0" }, std::nullopt },
+        { { "\t access-1 \n", " refresh-1\r\n", 1'700'000'000'000.0, "\u3000client-1 " },
+            Credential { "access-1", CredentialSource::app, now, "refresh-1", "client-1" } },
+        // Half the refresh data is none, and then the expiry goes too.
+        { { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.0, .clientId = "" }, plain("a") },
+        { { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.0, .clientId = "  \n" }, plain("a") },
+        { { .accessToken = "a", .refreshToken = std::nullopt, .expiresAt = 1.0, .clientId = "c" }, plain("a") },
+        { { .accessToken = "a", .refreshToken = " ", .expiresAt = 1.0, .clientId = "c" }, plain("a") },
     };
-    for (const auto& tokens : cases) {
-        const auto credential = tokens.credential(CredentialSource::app);
-        ASSERT_TRUE(credential);
-        EXPECT_EQ(credential->token, "a");
-        EXPECT_EQ(credential->refreshToken, std::nullopt);
-        EXPECT_EQ(credential->clientID, std::nullopt);
-        EXPECT_EQ(credential->expiresAt, std::nullopt);
-        EXPECT_FALSE(credential->canRefresh());
-        EXPECT_FALSE(credential->isExpired(now));
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(c.tokens.credential(CredentialSource::app), c.expected) << c.tokens.accessToken;
+    EXPECT_TRUE((StoredTokens { .accessToken = "  sk-live-123\n" }.isAPIKey()));
+    EXPECT_FALSE((StoredTokens { .accessToken = "tok-sk-1" }.isAPIKey()));
 }
 
 TEST(StoredTokensTest, ExpiryIsInMillisecondsAndClamped)
@@ -74,7 +54,6 @@ TEST(StoredTokensTest, JSON)
     // Whole milliseconds are written as an integer.
     const StoredTokens whole { .accessToken = "a", .refreshToken = "r", .expiresAt = 1.7e12, .clientId = "c" };
     EXPECT_EQ(VelmoJSON::encode(whole), R"({"accessToken":"a","clientId":"c","expiresAt":1700000000000,"refreshToken":"r"})");
-
     for (const char* text : { R"({"refreshToken":"r"})", R"({"accessToken":null})",
              R"({"accessToken":"a","expiresAt":"1700000000000"})", R"({"accessToken":"a","refreshToken":7})",
              R"(["accessToken","a"])", "", "{" }) {
@@ -84,39 +63,35 @@ TEST(StoredTokensTest, JSON)
 
 TEST(CredentialTest, ExpiryMarginIsSixtySeconds)
 {
-    const Timestamp now = at(1'700'000'000);
-    Credential credential { .token = "t", .expiresAt = now + 60s, .refreshToken = "r", .clientID = "c" };
-    EXPECT_TRUE(credential.isExpired(now));
-    credential.expiresAt = now + 61s;
-    EXPECT_FALSE(credential.isExpired(now));
-    credential.expiresAt = now - 3600s;
-    EXPECT_TRUE(credential.isExpired(now));
-    credential.expiresAt.reset();
-    EXPECT_FALSE(credential.isExpired(now));
-}
-
-TEST(CredentialTest, Masking)
-{
-    EXPECT_EQ(Credential::mask("abcdefghijklm"), "abcd\u2026jklm");
-    EXPECT_EQ(Credential::mask("abcdefghijkl"), "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022");
-    EXPECT_EQ(Credential::mask(""), "\u2022\u2022\u2022\u2022");
-    EXPECT_EQ(Credential::mask("abc"), "\u2022\u2022\u2022\u2022");
-    EXPECT_EQ(Credential::mask("abcde"), "\u2022\u2022\u2022\u2022\u2022");
-    EXPECT_EQ((Credential { .token = "eyJhbGciOiJIUzI1NiJ9.payload.sig" }.masked()), "eyJh\u2026.sig");
+    const struct {
+        std::optional<Timestamp> expiresAt;
+        bool expired;
+    } cases[] = { { now + 60s, true }, { now + 61s, false }, { now - 3600s, true }, { std::nullopt, false } };
+    for (const auto& c : cases) {
+        const Credential credential { .token = "t", .expiresAt = c.expiresAt, .refreshToken = "r", .clientID = "c" };
+        EXPECT_EQ(credential.isExpired(now), c.expired);
+    }
 }
 
 TEST(CredentialTest, MaskingCountsUserPerceivedCharacters)
 {
-    // "é" as e + combining acute, and a flag made of two code points: each
-    // one character, never cut apart.
+    // "é" as e + combining acute, and a flag of two code points: each one
+    // character, never cut apart.
     const std::string accented = "e\u0301";
     const std::string flag = "\U0001F1E9\U0001F1EA";
-    const std::string thirteen = accented + "bcdefghijkl" + flag;
-    EXPECT_EQ(Credential::mask(thirteen), accented + "bcd\u2026jkl" + flag);
-    // Twelve user-perceived characters (more code points) still mask whole.
-    const std::string twelve = accented + "bcdefghijk" + flag;
-    std::string bullets;
+    std::string twelveBullets;
     for (int i = 0; i < 12; ++i)
-        bullets += "\u2022";
-    EXPECT_EQ(Credential::mask(twelve), bullets);
+        twelveBullets += "\u2022";
+    const std::pair<std::string, std::string> cases[] = {
+        { "abcdefghijklm", "abcd\u2026jklm" },
+        { "abcdefghijkl", twelveBullets },
+        { "", "\u2022\u2022\u2022\u2022" },
+        { "abc", "\u2022\u2022\u2022\u2022" },
+        { "abcde", "\u2022\u2022\u2022\u2022\u2022" },
+        { accented + "bcdefghijkl" + flag, accented + "bcd\u2026jkl" + flag },
+        { accented + "bcdefghijk" + flag, twelveBullets },
+    };
+    for (const auto& [text, masked] : cases)
+        EXPECT_EQ(Credential::mask(text), masked) << text;
+    EXPECT_EQ(plain("eyJhbGciOiJIUzI1NiJ9.payload.sig").masked(), "eyJh\u2026.sig");
 }

@@ -19,77 +19,37 @@
 namespace {
 
 constexpr const char* testService = "velmo-usage-test";
-constexpr const char* keyringPassword = "velmo-test";
+const QString secrets = QStringLiteral("org.freedesktop.secrets");
+const QString root = QStringLiteral("/org/freedesktop/secrets");
+const QString login = QStringLiteral("/org/freedesktop/secrets/collection/login");
 
 const SecretSchema testSchema = {
-    "org.freedesktop.Secret.Generic",
-    SECRET_SCHEMA_DONT_MATCH_NAME,
-    {
-        { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
-        { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
-        { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
-    },
+    "org.freedesktop.Secret.Generic", SECRET_SCHEMA_DONT_MATCH_NAME,
+    { { "service", SECRET_SCHEMA_ATTRIBUTE_STRING }, { "account", SECRET_SCHEMA_ATTRIBUTE_STRING }, { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING } },
     0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
-
-std::string uniqueAccount()
-{
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return std::string(info->name()) + "-" + std::to_string(::getpid());
-}
-
-// The test item's attributes; the caller unrefs the table.
-GHashTable* attributesOf(const std::string& account)
-{
-    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(testService));
-    g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.c_str()));
-    return attributes;
-}
 
 // Puts raw bytes into the item, as another program (or corruption) would.
 void storeRaw(const std::string& account, const std::string& bytes)
 {
-    GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
-    ASSERT_TRUE(service) << (error ? error->message : "");
-    GHashTable* attributes = attributesOf(account);
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, nullptr);
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(testService));
+    g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.c_str()));
     SecretValue* value = secret_value_new(bytes.data(), static_cast<gssize>(bytes.size()), "text/plain");
-    const gboolean stored = secret_service_store_sync(
-        service, &testSchema, attributes, SECRET_COLLECTION_DEFAULT, "test item", value, nullptr, &error);
+    EXPECT_TRUE(secret_service_store_sync(service, &testSchema, attributes, SECRET_COLLECTION_DEFAULT, "test item", value, nullptr, nullptr));
     secret_value_unref(value);
     g_hash_table_unref(attributes);
     g_object_unref(service);
-    ASSERT_TRUE(stored) << (error ? error->message : "");
 }
 
 int itemCount(const std::string& account)
 {
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
-    EXPECT_TRUE(service);
-    GHashTable* attributes = attributesOf(account);
-    GList* items = secret_service_search_sync(service, &testSchema, attributes, SECRET_SEARCH_ALL, nullptr, nullptr);
+    GList* items = secret_password_search_sync(&testSchema, SECRET_SEARCH_ALL, nullptr, nullptr, "service", testService,
+        "account", account.c_str(), nullptr);
     const int count = static_cast<int>(g_list_length(items));
     g_list_free_full(items, g_object_unref);
-    g_hash_table_unref(attributes);
-    g_object_unref(service);
     return count;
-}
-
-void lockLoginCollection()
-{
-    GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
-    ASSERT_TRUE(service);
-    SecretCollection* collection
-        = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-    ASSERT_TRUE(collection) << (error ? error->message : "");
-    GList* objects = g_list_append(nullptr, collection);
-    const gint count = secret_service_lock_sync(service, objects, nullptr, nullptr, &error);
-    g_list_free(objects);
-    g_object_unref(collection);
-    g_object_unref(service);
-    ASSERT_EQ(count, 1) << (error ? error->message : "");
 }
 
 // The Secret Service's secret struct (oayays), for gnome-keyring's own
@@ -117,24 +77,29 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, MasterSecret& sec
     return argument;
 }
 
-void unlockLoginCollection()
+QDBusMessage call(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments)
 {
+    QDBusMessage message = QDBusMessage::createMethodCall(secrets, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message);
+}
+
+void setLoginLocked(bool locked)
+{
+    const QString service = QStringLiteral("org.freedesktop.Secret.Service");
+    if (locked) {
+        const auto reply = call(root, service, "Lock", { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(login) }) });
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return;
+    }
     qDBusRegisterMetaType<MasterSecret>();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString name = QStringLiteral("org.freedesktop.secrets");
-    const QString root = QStringLiteral("/org/freedesktop/secrets");
-    QDBusMessage open = QDBusMessage::createMethodCall(name, root, "org.freedesktop.Secret.Service", "OpenSession");
-    open << QString("plain") << QVariant::fromValue(QDBusVariant(QString()));
-    const QDBusMessage opened = bus.call(open);
+    const auto opened = call(root, service, "OpenSession", { QString("plain"), QVariant::fromValue(QDBusVariant(QString())) });
     ASSERT_EQ(opened.type(), QDBusMessage::ReplyMessage) << opened.errorMessage().toStdString();
     const auto session = opened.arguments().at(1).value<QDBusObjectPath>();
-    QDBusMessage unlock = QDBusMessage::createMethodCall(
-        name, root, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword");
-    unlock << QVariant::fromValue(QDBusObjectPath(root + "/collection/login"))
-           << QVariant::fromValue(MasterSecret { session, {}, keyringPassword, "text/plain" });
-    const QDBusMessage unlocked = bus.call(unlock);
+    const auto unlocked = call(root, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+        { QVariant::fromValue(QDBusObjectPath(login)), QVariant::fromValue(MasterSecret { session, {}, "velmo-test", "text/plain" }) });
     ASSERT_EQ(unlocked.type(), QDBusMessage::ReplyMessage) << unlocked.errorMessage().toStdString();
-    bus.call(QDBusMessage::createMethodCall(name, session.path(), "org.freedesktop.Secret.Session", "Close"));
+    call(session.path(), "org.freedesktop.Secret.Session", "Close", {});
 }
 
 const StoredTokens sample { .accessToken = "access-1", .refreshToken = "refresh-1", .expiresAt = 1.7e12, .clientId = "client-1" };
@@ -148,44 +113,36 @@ protected:
         } catch (...) {
         }
     }
-    std::string account = uniqueAccount();
+    std::string account = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" + std::to_string(::getpid());
     KeychainCredentialStore store { testService, account };
 };
 
 } // namespace
 
-TEST_F(KeychainCredentialStoreTest, SaveLoadReplaceDelete)
+TEST_F(KeychainCredentialStoreTest, OneItemReplacedWholeAndAnUndecodableOneIsAFailure)
 {
     EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_NO_THROW(store.remove());
-    store.save(sample);
-    EXPECT_EQ(store.load(), sample);
-    const StoredTokens second { .accessToken = "access-2" };
-    store.save(second);
-    EXPECT_EQ(store.load(), second);
+    storeRaw(account, "");
+    EXPECT_EQ(store.load(), std::nullopt);
+    for (const char* bad : { "{\"accessToken\": 12", R"({"refreshToken":"r"})" }) {
+        storeRaw(account, bad);
+        EXPECT_THROW(store.load(), VelmoJSON::DecodingError) << bad;
+    }
+    // Saving over a corrupt record replaces it; saving again keeps one item.
+    for (const StoredTokens& tokens : { sample, StoredTokens { .accessToken = "access-2" } }) {
+        store.save(tokens);
+        EXPECT_EQ(store.load(), tokens);
+    }
     EXPECT_EQ(itemCount(account), 1);
     // Another account of the same service is another record.
     KeychainCredentialStore other(testService, account + "-other");
-    EXPECT_EQ(other.load(), std::nullopt);
     other.save(sample);
-    EXPECT_EQ(store.load(), second);
+    EXPECT_EQ(store.load()->accessToken, "access-2");
     other.remove();
     store.remove();
     EXPECT_EQ(itemCount(account), 0);
     EXPECT_EQ(store.load(), std::nullopt);
-}
-
-TEST_F(KeychainCredentialStoreTest, UndecodableRecordIsAFailureNotNothing)
-{
-    storeRaw(account, "");
-    EXPECT_EQ(store.load(), std::nullopt);
-    storeRaw(account, "{\"accessToken\": 12");
-    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
-    storeRaw(account, R"({"refreshToken":"r"})");
-    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
-    // Saving over a corrupt record replaces it.
-    store.save(sample);
-    EXPECT_EQ(store.load(), sample);
 }
 
 TEST_F(KeychainCredentialStoreTest, LockedKeyringIsAnErrorNotNoRecord)
@@ -200,7 +157,7 @@ TEST_F(KeychainCredentialStoreTest, LockedKeyringIsAnErrorNotNoRecord)
         }
         return "no error";
     };
-    lockLoginCollection();
+    setLoginLocked(true);
     const std::vector<std::string> failures {
         failure([&] { store.load(); }),
         // Where no item can be seen, the locked collection is still an error.
@@ -208,7 +165,7 @@ TEST_F(KeychainCredentialStoreTest, LockedKeyringIsAnErrorNotNoRecord)
         failure([&] { store.save(StoredTokens { .accessToken = "replacement" }); }),
         failure([&] { store.remove(); }),
     };
-    unlockLoginCollection();
+    setLoginLocked(false);
     EXPECT_EQ(failures[0], "The desktop keyring is locked");
     for (const std::string& text : failures)
         EXPECT_NE(text, "no error");
@@ -216,7 +173,7 @@ TEST_F(KeychainCredentialStoreTest, LockedKeyringIsAnErrorNotNoRecord)
     EXPECT_EQ(store.load(), sample);
 }
 
-TEST(SessionStorageTest, KeyringIsChosenWhenTheBusHasASecretService)
+TEST(SessionStorageTest, KeyringIsChosenWhenTheBusHasASecretServiceAndRenewsUnderALock)
 {
     ASSERT_TRUE(SessionStorage::secretServiceAvailable());
     const SessionStorage storage = SessionStorage::platformDefault();
@@ -225,4 +182,6 @@ TEST(SessionStorageTest, KeyringIsChosenWhenTheBusHasASecretService)
     ASSERT_TRUE(keychain);
     EXPECT_EQ(keychain->service(), "velmo-usage");
     EXPECT_EQ(keychain->account(), "oauth-session");
+    // Processes sharing the keyring item renew it one at a time.
+    EXPECT_TRUE(keychain->lockPath().value_or("").ends_with("/VelmoUsage/velmo-usage.oauth-session.lock"));
 }

@@ -2,12 +2,13 @@
 
 #include "CancellableSleep.h"
 #include "Cancellation.h"
+#include "FileCredentialStore.h"
 #include "IdentityProvider.h"
-#include "NetworkError.h"
 
 #include "AsyncWait.h"
 #include "CLITestSupport.h"
 #include "FakeCredentialStore.h"
+#include "FakeHTTPTransport.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -15,100 +16,81 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
+using velmo::test::readAll;
 using velmo::test::waitForTask;
 
 namespace {
 
-// Answers requests from a script; each answer may take a while, so that
-// overlapping refreshes would show.
-class FakeTransport final : public HTTPTransport {
+// The scripted transport, with a delay per request (so that overlapping
+// renewals would show) and a hook that runs while a request is out.
+class SlowTransport final : public HTTPTransport {
 public:
-    struct Reply {
-        int status = 200;
-        QByteArray body;
-        std::optional<NetworkError> failure;
-    };
-    std::vector<HTTPRequest> requests;
-    std::deque<Reply> replies;
-    std::chrono::milliseconds latency { 0 };
-    int inFlight = 0;
-    int maxInFlight = 0;
-
     QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token stop) override
     {
-        requests.push_back(request);
         maxInFlight = std::max(maxInFlight, ++inFlight);
-        struct Leave {
-            int& count;
-            ~Leave() { --count; }
-        } leave { inFlight };
-        if (latency.count() > 0)
-            co_await cancellableSleep(latency, stop);
-        throwIfCancelled(stop);
-        if (replies.empty())
-            throw NetworkError(NetworkError::Code::cannotConnect, "no reply scripted");
-        const Reply reply = replies.front();
-        replies.pop_front();
-        if (reply.failure)
-            throw *reply.failure;
-        co_return HTTPResponse { .status = reply.status, .data = reply.body };
+        if (duringRequest)
+            duringRequest();
+        auto waiting = cancellableSleep(latency, stop);
+        co_await std::move(waiting);
+        --inFlight;
+        auto sending = fake.send(std::move(request), stop);
+        co_return co_await std::move(sending);
     }
+    velmo::test::FakeHTTPTransport fake;
+    std::chrono::milliseconds latency { 0 };
+    std::function<void()> duringRequest;
+    int inFlight = 0;
+    int maxInFlight = 0;
 };
 
 const Timestamp now = Timestamp(std::chrono::seconds(1'700'000'000));
 const double nowMillis = 1'700'000'000'000.0;
 const QByteArray renewed = R"({"access_token":"access-2","expires_in":3600})";
+const QByteArray rotated = R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})";
+const StoredTokens afterRotation { "access-2", "refresh-2", nowMillis + 3'600'000, "client-1" };
 
-StoredTokens session(std::string token, std::optional<double> expiresAt)
+StoredTokens session(std::string token, std::optional<double> expiresAt = nowMillis)
 {
-    return StoredTokens { .accessToken = std::move(token), .refreshToken = "refresh-1", .expiresAt = expiresAt, .clientId = "client-1" };
+    return { .accessToken = std::move(token), .refreshToken = "refresh-1", .expiresAt = expiresAt, .clientId = "client-1" };
 }
-
 Credential app(const StoredTokens& tokens) { return *tokens.credential(CredentialSource::app); }
 Credential cli(const StoredTokens& tokens) { return *tokens.credential(CredentialSource::cliTokens); }
 
 class TokenCoordinatorTest : public testing::Test {
 protected:
-    TokenCoordinator coordinator(double lockTimeout = 5.0)
+    TokenCoordinator coordinator(std::shared_ptr<CredentialStoring> into = nullptr, std::optional<CLICredentialReader> cliDir = {}) const
     {
-        return TokenCoordinator(store, reader, HTTPClient(transport, 1, 0.3, 30.0), QUrl("https://auth.example.test/base/"),
-            lockTimeout, [] { return now; });
+        return TokenCoordinator(into ? into : store, cliDir.value_or(reader), HTTPClient(transport, 1, 0.3, 30.0),
+            QUrl("https://auth.example.test/base/"), 5.0, [] { return now; });
+    }
+    velmo::test::TaskOutcome<std::optional<Credential>> renew(const Credential& credential, bool forced = false)
+    {
+        const TokenCoordinator c = coordinator();
+        return waitForTask(forced ? c.refreshAfterUnauthorized(credential) : c.refreshIfNeeded(credential));
     }
     // Both entry points, for rules that hold for either.
-    template <typename Check>
-    void forBoth(const Credential& credential, Check check)
+    void forBoth(const Credential& credential, const std::optional<Credential>& expected)
     {
-        for (bool forced : { false, true }) {
-            SCOPED_TRACE(forced ? "refreshAfterUnauthorized" : "refreshIfNeeded");
-            auto task = forced ? coordinator().refreshAfterUnauthorized(credential) : coordinator().refreshIfNeeded(credential);
-            auto outcome = waitForTask(std::move(task));
-            ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-            check(*outcome.value);
-        }
-    }
-    std::string failure(const Credential& credential)
-    {
-        auto outcome = waitForTask(coordinator().refreshIfNeeded(credential));
-        EXPECT_FALSE(outcome.ok());
-        EXPECT_FALSE(outcome.timedOut);
-        return outcome.errorText();
+        EXPECT_EQ(*renew(credential).value, expected);
+        EXPECT_EQ(*renew(credential, true).value, expected);
     }
     void putCLITokens(const StoredTokens& tokens)
     {
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
         reader.write(tokens);
     }
-    bool lockExists()
+    std::size_t requests() const { return transport->fake.requests.size(); }
+    static QStringList leftovers(const std::string& file)
     {
-        struct stat info { };
-        return ::stat(reader.lockDirectory().c_str(), &info) == 0;
+        return QDir(QFileInfo(QString::fromStdString(file)).absolutePath()).entryList({ "*.tmp", "*.lock" }, QDir::AllEntries);
     }
 
-    std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+    std::shared_ptr<SlowTransport> transport = std::make_shared<SlowTransport>();
     std::shared_ptr<velmo::test::FakeCredentialStore> store = std::make_shared<velmo::test::FakeCredentialStore>();
     velmo::test::ScratchDir home;
     CLICredentialReader reader { home.path().toStdString() };
@@ -126,248 +108,256 @@ TEST(IdentityProviderTest, BaseURLAndOverride)
     EXPECT_EQ(IdentityProvider::appending(QUrl("https://a.test/x//"), "oauth/token"), QUrl("https://a.test/x/oauth/token"));
 }
 
-TEST_F(TokenCoordinatorTest, NothingToRenewGivesNothing)
+TEST_F(TokenCoordinatorTest, NothingToRenewGivesNothingAndANewerStoredSessionWinsWithoutARequest)
 {
-    // No refresh data in the credential.
-    forBoth(Credential { .token = "t", .source = CredentialSource::app }, [](auto value) { EXPECT_EQ(value, std::nullopt); });
+    // No refresh data in the credential; signed out meanwhile; the record
+    // lost its refresh data; the tool's file was removed.
+    forBoth(Credential { .token = "t", .source = CredentialSource::app }, std::nullopt);
     EXPECT_EQ(store->loads, 0);
-    // Signed out meanwhile: the app record was deleted.
-    forBoth(app(session("access-1", nowMillis)), [](auto value) { EXPECT_EQ(value, std::nullopt); });
-    // The stored record lost its refresh data.
+    forBoth(app(session("access-1")), std::nullopt);
     store->tokens = StoredTokens { .accessToken = "access-1" };
-    forBoth(app(session("access-1", nowMillis)), [](auto value) { EXPECT_EQ(value, std::nullopt); });
-    // The tool's file was removed.
+    forBoth(app(session("access-1")), std::nullopt);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
-    forBoth(cli(session("access-1", nowMillis)), [](auto value) { EXPECT_EQ(value, std::nullopt); });
-    EXPECT_TRUE(transport->requests.empty());
+    forBoth(cli(session("access-1")), std::nullopt);
+    // Rotated behind the caller's back, in the app's store or the tool's file.
+    store->tokens = session("access-1", nowMillis + 10);
+    forBoth(app(session("access-0")), app(*store->tokens));
+    putCLITokens(session("access-1"));
+    forBoth(cli(session("access-0")), cli(session("access-1")));
+    EXPECT_EQ(requests(), 0u);
+    EXPECT_EQ(store->saves, 0);
+    EXPECT_EQ(leftovers(reader.tokensFile()), QStringList {});
 }
 
-TEST_F(TokenCoordinatorTest, ExpiringAppSessionIsRenewedAndSavedWhole)
+TEST_F(TokenCoordinatorTest, ExpiringSessionIsRenewedAndSavedWholeValidOneOnlyWhenForced)
 {
     store->tokens = session("access-1", nowMillis + 30'000);
-    transport->replies.push_back({ .body = R"({"access_token":" access-2\n","expires_in":3600,"token_type":"bearer"})" });
-    auto outcome = waitForTask(coordinator().refreshIfNeeded(app(*store->tokens)));
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-
-    ASSERT_EQ(transport->requests.size(), 1u);
-    const HTTPRequest& request = transport->requests.front();
+    transport->fake.respond(200, R"({"access_token":" access-2\n","expires_in":3600,"token_type":"bearer"})");
+    auto outcome = renew(app(*store->tokens));
+    ASSERT_EQ(requests(), 1u);
+    const HTTPRequest& request = transport->fake.requests.front();
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.url, QUrl("https://auth.example.test/base/oauth/token"));
     EXPECT_EQ(request.headers, (QList<QPair<QByteArray, QByteArray>> { { "Content-Type", "application/x-www-form-urlencoded" } }));
     EXPECT_EQ(request.body, "client_id=client-1&grant_type=refresh_token&refresh_token=refresh-1");
-
     // No new refresh token: the one that was sent stays; expiry in milliseconds.
-    const StoredTokens expected = session("access-2", nowMillis + 3'600'000);
-    EXPECT_EQ(store->tokens, expected);
-    EXPECT_EQ(*outcome.value, expected.credential(CredentialSource::app));
-
+    EXPECT_EQ(store->tokens, session("access-2", nowMillis + 3'600'000));
+    EXPECT_EQ(*outcome.value, app(*store->tokens));
     // A rotated refresh token is kept, trimmed; a record without expiry is renewed too.
     store->tokens = session("access-1", std::nullopt);
-    transport->replies.push_back({ .body = R"({"access_token":"access-2","refresh_token":" refresh-2 \n","expires_in":59.5})" });
-    outcome = waitForTask(coordinator().refreshIfNeeded(app(*store->tokens)));
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(store->tokens->refreshToken, "refresh-2");
-    EXPECT_EQ(store->tokens->expiresAt, nowMillis + 59'500);
-}
-
-TEST_F(TokenCoordinatorTest, ValidSessionIsOnlyRenewedWhenForced)
-{
-    // 61 s left is still valid; 60 s would not be.
+    transport->fake.respond(200, R"({"access_token":"access-2","refresh_token":" refresh-2 \n","expires_in":59.5})");
+    ASSERT_TRUE(renew(app(*store->tokens)).ok());
+    EXPECT_EQ(store->tokens, (StoredTokens { "access-2", "refresh-2", nowMillis + 59'500, "client-1" }));
+    // 61 s left is still valid (60 s would not be), unless the API refused it.
     store->tokens = session("access-1", nowMillis + 61'000);
-    const Credential credential = app(*store->tokens);
-    auto unforced = waitForTask(coordinator().refreshIfNeeded(credential));
-    ASSERT_TRUE(unforced.ok()) << unforced.errorText();
-    EXPECT_EQ(*unforced.value, credential);
-    EXPECT_TRUE(transport->requests.empty());
-
-    transport->replies.push_back({ .body = renewed });
-    auto forced = waitForTask(coordinator().refreshAfterUnauthorized(credential));
-    ASSERT_TRUE(forced.ok()) << forced.errorText();
-    EXPECT_EQ(transport->requests.size(), 1u);
-    EXPECT_EQ((*forced.value)->token, "access-2");
+    EXPECT_EQ(*renew(app(*store->tokens)).value, app(*store->tokens));
+    EXPECT_EQ(requests(), 2u);
+    transport->fake.respond(200, renewed);
+    EXPECT_EQ((*renew(app(*store->tokens), true).value)->token, "access-2");
 }
 
-TEST_F(TokenCoordinatorTest, NewerTokenWinsWithoutARequest)
+TEST_F(TokenCoordinatorTest, SessionsInFilesAreRenewedUnderTheirLockIntoRoomTakenFirst)
 {
-    // The app record changed behind the caller's back.
-    store->tokens = session("access-1", nowMillis + 10);
-    forBoth(app(session("access-0", nowMillis)),
-        [&](auto value) { EXPECT_EQ(value, store->tokens->credential(CredentialSource::app)); });
-    EXPECT_EQ(store->saves, 0);
-
-    // The tool rotated tokens.json.
-    putCLITokens(session("access-1", nowMillis));
-    forBoth(cli(session("access-0", nowMillis)), [](auto value) {
-        ASSERT_TRUE(value);
-        EXPECT_EQ(value->token, "access-1");
-        EXPECT_EQ(value->source, CredentialSource::cliTokens);
-    });
-    EXPECT_TRUE(transport->requests.empty());
-    EXPECT_FALSE(lockExists());
-}
-
-TEST_F(TokenCoordinatorTest, CLISessionIsRenewedIntoTheToolsFile)
-{
-    putCLITokens(session("access-1", nowMillis + 1'000));
-    transport->replies.push_back({ .body = R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})" });
-    auto outcome = waitForTask(coordinator().refreshIfNeeded(*reader.readDetailed()));
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    ASSERT_TRUE(*outcome.value);
-    EXPECT_EQ((*outcome.value)->source, CredentialSource::cliTokens);
-    EXPECT_EQ(VelmoJSON::decode<StoredTokens>(velmo::test::readAll(reader.tokensFile()).toStdString()),
-        (StoredTokens { .accessToken = "access-2", .refreshToken = "refresh-2", .expiresAt = nowMillis + 3'600'000, .clientId = "client-1" }));
-    EXPECT_EQ(velmo::test::fileMode(reader.tokensFile()), 0600u);
-    EXPECT_EQ(velmo::test::readAll(reader.keyFile()), "access-2\n");
+    auto file = std::make_shared<FileCredentialStore>(home.filePath("data/VelmoUsage/session.json").toStdString());
+    const std::tuple<CredentialSource, std::string, const char*> cases[] = {
+        { CredentialSource::cliTokens, reader.tokensFile(), "tokens.json.lock" },
+        { CredentialSource::app, file->path(), "session.json.lock" },
+    };
+    for (const auto& [source, path, lock] : cases) {
+        SCOPED_TRACE(path);
+        const StoredTokens old = session("access-1", nowMillis + 1'000);
+        source == CredentialSource::app ? file->save(old) : putCLITokens(old);
+        std::map<std::string, qint64> duringRequest; // name → size, -1 for the lock folder
+        transport->duringRequest = [&, path = path] {
+            for (const QFileInfo& entry : QDir(QFileInfo(QString::fromStdString(path)).absolutePath()).entryInfoList({ "*.tmp", "*.lock" }, QDir::AllEntries))
+                duringRequest[entry.fileName().toStdString()] = entry.isDir() ? -1 : entry.size();
+        };
+        transport->fake.respond(200, rotated);
+        auto outcome = waitForTask(coordinator(file).refreshIfNeeded(*old.credential(source)));
+        EXPECT_EQ(*outcome.value, afterRotation.credential(source));
+        EXPECT_EQ(VelmoJSON::decode<StoredTokens>(readAll(path).toStdString()), afterRotation);
+        EXPECT_EQ(velmo::test::fileMode(path), 0600u);
+        EXPECT_EQ(leftovers(path), QStringList {});
+        // Under the lock, with room taken for tokens.json (and key) first.
+        ASSERT_EQ(duringRequest.size(), source == CredentialSource::app ? 2u : 3u);
+        for (const auto& [name, size] : duringRequest)
+            EXPECT_TRUE(size == -1 ? name == lock : size >= 4096) << name << " " << size;
+    }
+    EXPECT_EQ(readAll(reader.keyFile()), "access-2\n");
     EXPECT_EQ(store->loads, 0);
-    EXPECT_FALSE(lockExists());
 }
 
 TEST_F(TokenCoordinatorTest, IncompleteRepliesStoreNothing)
 {
-    const StoredTokens original = session("access-1", nowMillis);
+    store->tokens = session("access-1");
     for (const char* body : {
-             R"({"access_token":"access-2","expires_in":-1})",
-             R"({"access_token":"access-2"})",
-             R"({"access_token":" \n\t","expires_in":3600})",
-             R"({"access_token":"sk-live-1","expires_in":3600})",
-             R"({"access_token":"access-2","expires_in":1e308})",
-             "<html>OK</html>",
-         }) {
-        store->tokens = original;
-        transport->replies.push_back({ .body = body });
-        EXPECT_EQ(failure(app(original)), "Clerk returned an incomplete refresh response") << body;
-        EXPECT_EQ(store->tokens, original) << body;
+             R"({"access_token":"access-2","expires_in":-1})", R"({"access_token":"access-2"})",
+             R"({"access_token":" \n\t","expires_in":3600})", R"({"access_token":"sk-live-1","expires_in":3600})",
+             R"({"access_token":"access-2","expires_in":1e308})", "<html>OK</html>",
+             // Control characters inside a token: refused in every header later.
+             R"({"access_token":"acc\u001b]0;x\u0007ess-2","expires_in":3600})",
+             R"({"access_token":"access-2","refresh_token":"re\r\nfresh-2","expires_in":3600})",
+             R"({"access_token":"access-2","refresh_token":"re\u0085fresh-2","expires_in":3600})" }) {
+        transport->fake.respond(200, body);
+        EXPECT_EQ(renew(app(*store->tokens)).errorText(), "Clerk returned an incomplete refresh response") << body;
     }
     EXPECT_EQ(store->saves, 0);
 }
 
-TEST_F(TokenCoordinatorTest, FailedRefreshesStoreNothingAndDoNotBlockTheGate)
+TEST_F(TokenCoordinatorTest, RefusedGrantsAreCredentialProblemsOtherFailuresMayPass)
 {
-    store->tokens = session("access-1", nowMillis);
-    transport->replies.push_back({ .status = 400, .body = R"({"error":"invalid_grant","error_description":"reused"})" });
-    transport->replies.push_back({ .status = 401, .body = R"({"error":{"message":"token revoked"}})" });
-    // A network failure is not retried: the next reply stays unused.
-    transport->replies.push_back({ .failure = NetworkError(NetworkError::Code::timedOut, "Operation timed out") });
-    EXPECT_EQ(failure(app(*store->tokens)), "Session refresh failed: invalid_grant");
-    EXPECT_EQ(failure(app(*store->tokens)), "Session refresh failed: token revoked");
-    EXPECT_EQ(failure(app(*store->tokens)), "Session refresh failed: Operation timed out");
+    store->tokens = session("access-1");
+    const struct {
+        int status; // 0: the connection fails
+        QByteArray body;
+        std::string text;
+        bool credentialProblem;
+    } cases[] = {
+        { 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})", "Refresh token revoked", true },
+        { 401, R"({"error":"invalid_client"})", "invalid_client", true },
+        { 400, R"({"error":"invalid_request","error_description":"grant_type missing"})", "grant_type missing", false },
+        { 401, R"({"error":{"message":"token revoked"}})", "token revoked", false },
+        { 503, "", "service unavailable", false },
+        // The provider's text reaches the terminal and the log: no escapes.
+        { 400, R"({"error":"invalid_grant","error_description":"gone\u001b]0;pwned\u0007\r\nX"})", "gone]0;pwnedX", true },
+        // Not retried: the next reply stays unused.
+        { 0, "Operation timed out", "Operation timed out", false },
+    };
+    for (const auto& c : cases) {
+        c.status ? transport->fake.respond(c.status, c.body) : transport->fake.failWith(NetworkError::Code::timedOut, c.body.toStdString());
+        try {
+            renew(app(*store->tokens)).rethrow();
+            ADD_FAILURE() << c.text;
+        } catch (const TokenCoordinator::Error& error) {
+            EXPECT_EQ(error.what(), "Session refresh failed: " + c.text);
+            EXPECT_EQ(error.isCredentialProblem(), c.credentialProblem) << c.text;
+        }
+    }
     EXPECT_EQ(store->saves, 0);
-
-    transport->replies.push_back({ .body = renewed });
-    auto retried = waitForTask(coordinator().refreshIfNeeded(app(*store->tokens)));
-    ASSERT_TRUE(retried.ok()) << retried.errorText();
-    EXPECT_EQ(store->tokens->accessToken, "access-2");
-    EXPECT_EQ(transport->requests.size(), 4u);
+    // The gate is not blocked: the next call renews.
+    transport->fake.respond(200, renewed);
+    EXPECT_EQ((*renew(app(*store->tokens)).value)->token, "access-2");
+    EXPECT_EQ(requests(), std::size(cases) + 1);
 }
 
-TEST_F(TokenCoordinatorTest, PersistenceFailuresLeaveTheOldRecord)
+TEST_F(TokenCoordinatorTest, UnreadableStorageOrNoRoomForTheNewRecordSendsNothing)
 {
-    const StoredTokens original = session("access-1", nowMillis);
-    store->tokens = original;
     store->failLoad = true;
-    EXPECT_EQ(failure(app(original)),
+    EXPECT_EQ(renew(app(session("access-1"))).errorText(),
         "Could not save the refreshed session: cannot read the Keychain session: The desktop keyring is locked");
-    EXPECT_TRUE(transport->requests.empty());
-
-    store->failLoad = false;
-    store->failSave = true;
-    transport->replies.push_back({ .body = renewed });
-    EXPECT_EQ(failure(app(original)), "Could not save the refreshed session: keyring write refused");
-    EXPECT_EQ(store->tokens, original);
-
-    // tokens.json is unusable: nothing is sent.
     putCLITokens(StoredTokens { .accessToken = "  sk-live-9" });
-    EXPECT_EQ(failure(cli(original)),
+    EXPECT_EQ(renew(cli(session("access-1"))).errorText(),
         "Could not save the refreshed session: cannot read ~/.velmo/tokens.json: velmo CLI is using an API key, not a sign-in; run `velmo login`");
-    EXPECT_EQ(transport->requests.size(), 1u);
-
-    // The new record cannot be written: the old file stays as it was.
-    putCLITokens(original);
-    const QByteArray before = velmo::test::readAll(reader.tokensFile());
-    transport->replies.push_back({ .body = R"({"access_token":"access-2-which-is-longer","expires_in":3600})" });
-    std::string error;
-    {
-        velmo::test::FileSizeLimit limit(static_cast<rlim_t>(before.size()));
-        error = failure(cli(original));
+    // The spent refresh token must find room for its successor: else nothing is sent.
+    auto file = std::make_shared<FileCredentialStore>(home.filePath("session.json").toStdString());
+    for (const auto& [source, path] : { std::pair(CredentialSource::cliTokens, reader.tokensFile()), std::pair(CredentialSource::app, file->path()) }) {
+        source == CredentialSource::app ? file->save(session("access-1")) : putCLITokens(session("access-1"));
+        const QByteArray before = readAll(path);
+        velmo::test::FileSizeLimit disk(4096);
+        const std::string name = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+        EXPECT_EQ(waitForTask(coordinator(file).refreshIfNeeded(*session("access-1").credential(source))).errorText(),
+            "Could not save the refreshed session: cannot reserve space for " + name + ": File too large");
+        EXPECT_EQ(readAll(path), before);
+        EXPECT_EQ(leftovers(path), QStringList {});
     }
-    EXPECT_TRUE(error.starts_with("Could not save the refreshed session: cannot write tokens.json.")) << error;
-    EXPECT_EQ(velmo::test::readAll(reader.tokensFile()), before);
-    EXPECT_TRUE(velmo::test::temporaryFiles(reader.velmoDirectory()).isEmpty());
-    EXPECT_FALSE(lockExists());
+    EXPECT_EQ(requests(), 0u);
 }
 
-TEST_F(TokenCoordinatorTest, ConcurrentCallsRefreshOnce)
+// A disk that fills up while the refresh request is out: the room taken
+// beforehand still takes the answer. Needs a small file system of its own.
+TEST_F(TokenCoordinatorTest, DiskFillingUpDuringTheRequestLosesNothing)
 {
-    store->tokens = session("access-1", nowMillis);
+    const std::string small = home.filePath("small").toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(small)));
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(small.c_str(), MNT_DETACH); });
+    const CLICredentialReader onSmallDisk(small);
+    onSmallDisk.write(session("access-1"));
+    transport->duringRequest = [&] {
+        const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) { }
+        ::close(fd);
+    };
+    transport->fake.respond(200, rotated);
+    const TokenCoordinator coordinated = coordinator(store, onSmallDisk);
+    auto outcome = waitForTask(coordinated.refreshIfNeeded(cli(session("access-1"))));
+    EXPECT_EQ(onSmallDisk.readDetailed(), cli(afterRotation));
+    EXPECT_EQ(readAll(onSmallDisk.keyFile()), "access-2\n");
+    EXPECT_EQ(coordinated.unsavedReason(*outcome.value), std::nullopt);
+}
+
+TEST_F(TokenCoordinatorTest, ARenewalThatCannotBeSavedIsKeptInMemoryUntilItIs)
+{
+    const StoredTokens old = session("access-1");
+    store->tokens = old;
+    store->failSave = true;
+    transport->fake.respond(200, renewed);
+    const TokenCoordinator shared = coordinator();
+    const Credential inMemory = **waitForTask(shared.refreshIfNeeded(app(old))).value;
+    EXPECT_EQ(inMemory.token, "access-2");
+    EXPECT_EQ(store->tokens, old);
+    EXPECT_EQ(shared.unsavedReason(inMemory), "Could not save the refreshed session: keyring write refused");
+    // What storage still holds gives way to it, in every copy.
+    EXPECT_EQ(TokenCoordinator(shared).preferUnsaved(app(old)), inMemory);
+    // Every call tries the save again; once it works, nothing more is sent.
+    EXPECT_EQ(*waitForTask(shared.refreshIfNeeded(inMemory)).value, inMemory);
+    EXPECT_EQ(store->saves, 2);
+    store->failSave = false;
+    EXPECT_EQ(*waitForTask(shared.refreshIfNeeded(inMemory)).value, inMemory);
+    EXPECT_EQ(store->tokens->accessToken, "access-2");
+    EXPECT_EQ(shared.unsavedReason(inMemory), std::nullopt);
+    EXPECT_EQ(shared.preferUnsaved(app(old)), app(old));
+    EXPECT_EQ(requests(), 1u);
+    // A newer stored session (a new sign-in) replaces an unsaved one.
+    store->failSave = true;
+    transport->fake.respond(200, R"({"access_token":"access-3","expires_in":3600})");
+    ASSERT_TRUE(waitForTask(shared.refreshAfterUnauthorized(inMemory)).ok());
+    store->tokens = session("signed-in-again", nowMillis + 3'600'000);
+    EXPECT_EQ(*waitForTask(shared.refreshIfNeeded(app(*store->tokens))).value, app(*store->tokens));
+    EXPECT_EQ(shared.preferUnsaved(app(session("access-2"))), app(session("access-2")));
+}
+
+TEST_F(TokenCoordinatorTest, ConcurrentCallsRefreshOnceInCallOrder)
+{
+    store->tokens = session("access-1");
     transport->latency = 30ms;
-    transport->replies.push_back({ .body = renewed });
+    transport->fake.respond(200, renewed);
     const TokenCoordinator shared = coordinator();
     const TokenCoordinator copy = shared; // copies share the gate
-    const Credential expiring = app(*store->tokens);
-    auto both = [&]() -> QCoro::Task<std::pair<std::optional<Credential>, std::optional<Credential>>> {
-        auto first = shared.refreshIfNeeded(expiring);
-        auto second = copy.refreshIfNeeded(expiring);
-        auto a = co_await std::move(first);
-        co_return std::pair { a, co_await std::move(second) };
-    };
-    auto outcome = waitForTask(both());
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(transport->requests.size(), 1u);
-    EXPECT_EQ(transport->maxInFlight, 1);
-    ASSERT_TRUE(outcome.value->first);
-    EXPECT_EQ(outcome.value->first->token, "access-2");
-    EXPECT_EQ(outcome.value->first, outcome.value->second);
-}
-
-TEST(SerialGateTest, RunsInCallOrderAndSurvivesFailuresAndCancellation)
-{
-    SerialGate gate;
     std::stop_source stop;
-    std::vector<std::string> events;
-    auto op = [&](std::string name, bool fail) {
-        return [&events, name, fail]() -> QCoro::Task<int> {
-            events.push_back(name + " start");
-            co_await cancellableSleep(10ms, {});
-            events.push_back(name + " end");
-            if (fail)
-                throw std::runtime_error(name + " failed");
-            co_return 1;
-        };
-    };
     auto all = [&]() -> QCoro::Task<std::vector<std::string>> {
-        auto a = gate.run<int>(op("a", true));
-        auto cancelled = gate.run<int>(op("cancelled", false), stop.get_token());
-        auto b = gate.run<int>(op("b", false));
+        auto first = shared.refreshIfNeeded(app(*store->tokens));
+        auto second = copy.refreshIfNeeded(app(*store->tokens));
+        // A call that stops waiting for its turn ends without a request.
+        auto third = copy.refreshAfterUnauthorized(app(*store->tokens), stop.get_token());
         stop.request_stop();
         std::vector<std::string> results;
-        for (auto* task : { &a, &cancelled }) {
-            try {
-                co_await std::move(*task);
-            } catch (const std::exception& error) {
-                results.push_back(error.what());
-            }
+        results.push_back((co_await std::move(first))->token);
+        results.push_back((co_await std::move(second))->token);
+        try {
+            co_await std::move(third);
+        } catch (const CancellationError& error) {
+            results.push_back(error.what());
         }
-        results.push_back(std::to_string(co_await std::move(b)));
         co_return results;
     };
-    auto outcome = waitForTask(all());
-    ASSERT_TRUE(outcome.ok()) << outcome.errorText();
-    EXPECT_EQ(*outcome.value, (std::vector<std::string> { "a failed", "Cancelled", "1" }));
-    EXPECT_EQ(events, (std::vector<std::string> { "a start", "a end", "b start", "b end" }));
-    EXPECT_EQ(gate.pending(), 0u);
+    EXPECT_EQ(*waitForTask(all()).value, (std::vector<std::string> { "access-2", "access-2", "Cancelled" }));
+    EXPECT_EQ(requests(), 1u);
+    EXPECT_EQ(transport->maxInFlight, 1);
 }
 
 TEST_F(TokenCoordinatorTest, CancellationDuringTheRequestStoresNothingAndReleasesTheLock)
 {
-    putCLITokens(session("access-1", nowMillis));
-    const QByteArray before = velmo::test::readAll(reader.tokensFile());
+    putCLITokens(session("access-1"));
+    const QByteArray before = readAll(reader.tokensFile());
     transport->latency = 5s;
-    transport->replies.push_back({ .body = renewed });
+    transport->fake.respond(200, renewed);
     std::stop_source stop;
     QTimer::singleShot(50ms, [&] { stop.request_stop(); });
-    auto outcome = waitForTask(coordinator().refreshIfNeeded(cli(session("access-1", nowMillis)), stop.get_token()));
-    EXPECT_FALSE(outcome.timedOut);
+    auto outcome = waitForTask(coordinator().refreshIfNeeded(cli(session("access-1")), stop.get_token()));
     EXPECT_THROW(outcome.rethrow(), CancellationError);
-    EXPECT_EQ(velmo::test::readAll(reader.tokensFile()), before);
-    EXPECT_FALSE(lockExists());
+    EXPECT_EQ(readAll(reader.tokensFile()), before);
+    EXPECT_EQ(leftovers(reader.tokensFile()), QStringList {});
 }

@@ -5,61 +5,56 @@
 
 using namespace velmo::devserver;
 
-TEST(FaultPlanTest, ShortFormReadsEndpointStatusOrKindCountAndRetryAfter)
+TEST(FaultPlanTest, BothSpellingsParseAndBadOnesAreRefused)
 {
-    auto [endpoint, fault] = FaultPlan::parseArgument("usage:503:2:5");
-    EXPECT_EQ(endpoint, "usage");
-    EXPECT_EQ(fault.kind, Fault::Kind::status);
-    EXPECT_EQ(fault.status, 503);
-    EXPECT_EQ(fault.count, 2);
-    EXPECT_EQ(fault.retryAfter, "5");
-
-    auto [tokenEndpoint, hang] = FaultPlan::parseArgument("token:hang");
-    EXPECT_EQ(tokenEndpoint, "token");
-    EXPECT_EQ(hang.kind, Fault::Kind::hang);
-    EXPECT_EQ(hang.count, 1);
-    EXPECT_FALSE(hang.retryAfter.has_value());
-
-    EXPECT_EQ(FaultPlan::parseArgument("balance:html").second.status, 502);
-
-    for (const char* bad : { "usage:", "nowhere:503", "usage:503:x", "usage:503:1:2:3", "usage:teapot", "{\"endpoint\":" }) {
-        SCOPED_TRACE(bad);
-        EXPECT_THROW(FaultPlan::parseArgument(bad), FaultSpecError);
+    const struct {
+        const char* text;
+        std::string endpoint;
+        Fault::Kind kind;
+        int status;
+        int count;
+        std::optional<std::string> retryAfter;
+    } cases[] = {
+        { "usage:503:2:5", "usage", Fault::Kind::status, 503, 2, "5" },
+        { "token:hang", "token", Fault::Kind::hang, 0, 1, std::nullopt },
+        { "balance:html", "balance", Fault::Kind::html, 502, 1, std::nullopt },
+        { R"({"endpoint":"balance","status":429,"count":-1,"retry_after":"9"})", "balance", Fault::Kind::status, 429, -1, "9" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto [endpoint, fault] = FaultPlan::parseArgument(c.text);
+        EXPECT_EQ(endpoint, c.endpoint);
+        EXPECT_EQ(fault.kind, c.kind);
+        EXPECT_EQ(c.status ? fault.status : 0, c.status);
+        EXPECT_EQ(fault.count, c.count);
+        EXPECT_EQ(fault.retryAfter, c.retryAfter);
     }
+    for (const char* bad : { "usage:", "nowhere:503", "usage:503:x", "usage:503:1:2:3", "usage:teapot", "{\"endpoint\":",
+             R"({"endpoint":"balance","retry_after":"1\r\nX-Evil: 1"})" })
+        EXPECT_THROW(FaultPlan::parseArgument(bad), FaultSpecError) << bad;
 }
 
-TEST(FaultPlanTest, CountsAreConsumedInQueueOrder)
+TEST(FaultPlanTest, CountsAreConsumedInQueueOrderAndLatencyFallsBack)
 {
     FaultPlan plan;
-    plan.add("usage", FaultPlan::parseArgument("usage:500:2").second);
-    plan.add("usage", FaultPlan::parseArgument("usage:429").second);
-    EXPECT_FALSE(plan.take("balance").has_value());
-    EXPECT_EQ(plan.take("usage")->status, 500);
-    EXPECT_EQ(plan.take("usage")->status, 500);
-    EXPECT_EQ(plan.take("usage")->status, 429);
+    for (const char* fault : { "usage:500:2", "usage:429", "balance:503:-1" })
+        plan.add(FaultPlan::parseArgument(fault).first, FaultPlan::parseArgument(fault).second);
+    EXPECT_FALSE(plan.take("token").has_value());
+    for (int status : { 500, 500, 429 })
+        EXPECT_EQ(plan.take("usage")->status, status);
     EXPECT_FALSE(plan.take("usage").has_value());
-
-    plan.add("balance", FaultPlan::parseArgument("balance:503:-1").second);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(plan.take("balance")->status, 503);
     plan.clear("balance");
     EXPECT_FALSE(plan.take("balance").has_value());
-}
 
-TEST(FaultPlanTest, LatencyFallsBackToTheDefault)
-{
-    FaultPlan plan;
-    EXPECT_EQ(plan.latencyFor("usage"), 0);
     plan.setLatency("*", 100);
     plan.setLatency("usage", 5);
     EXPECT_EQ(plan.latencyFor("usage"), 5);
     EXPECT_EQ(plan.latencyFor("balance"), 100);
     EXPECT_THROW(plan.setLatency("nowhere", 1), FaultSpecError);
     EXPECT_THROW(plan.setLatency("*", -1), FaultSpecError);
-}
-
-TEST(FaultPlanTest, ErrorMessagesThatNeedEscapingStayValidJSON)
-{
+    // Error bodies stay valid JSON whatever the message holds.
     EXPECT_EQ(nlohmann::json::parse(errorBody("nested", "a\"b\n").first)["error"]["message"], "a\"b\n");
     EXPECT_EQ(errorBody("text", "m"), (std::pair<std::string, std::string> { "m", "text/plain; charset=utf-8" }));
 }

@@ -3,8 +3,9 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <functional>
+#include <algorithm>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace velmo::test {
@@ -17,54 +18,39 @@ public:
     {
         QLoggingCategory::setFilterRules(QStringLiteral("velmo-usage.*=true"));
         active() = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            const std::lock_guard lock(active()->m_mutex);
+            active()->m_lines.push_back({ type, QString::fromUtf8(context.category), message });
+        });
     }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        active() = nullptr;
-    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    bool contains(const QString& category, QtMsgType type, const QString& message) const
+    // How many lines contain `text`; with a type or category, only lines
+    // of that type and category.
+    int count(const QString& text, std::optional<QtMsgType> type = std::nullopt, const QString& category = {}) const
     {
-        return any([&](const Line& line) { return line.category == category && line.type == type && line.message == message; });
+        const std::lock_guard lock(m_mutex);
+        return static_cast<int>(std::count_if(m_lines.begin(), m_lines.end(), [&](const Line& line) {
+            return line.message.contains(text) && (!type || line.type == *type)
+                && (category.isEmpty() || line.category == category);
+        }));
     }
-    // Some line's message contains `text`.
-    bool mentions(const QString& text) const
-    {
-        return any([&](const Line& line) { return line.message.contains(text); });
-    }
+    bool mentions(const QString& text) const { return count(text) > 0; }
 
 private:
-    struct Line {
-        QString category;
-        QtMsgType type;
-        QString message;
-    };
     static LogCapture*& active()
     {
         static LogCapture* capture = nullptr;
         return capture;
     }
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (LogCapture* capture = active()) {
-            std::lock_guard lock(capture->m_mutex);
-            capture->m_lines.push_back({ QString::fromUtf8(context.category ? context.category : ""), type, message });
-        }
-    }
-    bool any(const std::function<bool(const Line&)>& matches) const
-    {
-        std::lock_guard lock(m_mutex);
-        for (const Line& line : m_lines) {
-            if (matches(line))
-                return true;
-        }
-        return false;
-    }
 
+    struct Line {
+        QtMsgType type;
+        QString category;
+        QString message;
+    };
     mutable std::mutex m_mutex;
     std::vector<Line> m_lines;
     QtMessageHandler m_previous = nullptr;

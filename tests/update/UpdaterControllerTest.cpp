@@ -73,7 +73,7 @@ protected:
     }
     bool logged(const QString& line, QtMsgType type = QtInfoMsg)
     {
-        return log->contains("velmo-usage.updates", type, line);
+        return log->count(line, type, QStringLiteral("velmo-usage.updates")) > 0;
     }
 
     std::optional<LogCapture> log { std::in_place };

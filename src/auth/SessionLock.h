@@ -9,22 +9,31 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 class QTimer;
 
-// The lock the app shares with the velmo tool around a rotation of
-// tokens.json: the directory ~/.velmo/tokens.json.lock exists while someone
-// holds it. Taking it is a create-only mkdir (atomic test-and-set), retried
-// every 100 ms until the wall-clock deadline. A lock whose modification date
-// is more than 30 s old is abandoned and removed; a holder keeps the date
-// fresh with a heartbeat every second.
+// The lock around a session's renewal, shared between processes: the
+// directory (~/.velmo/tokens.json.lock for the velmo tool's session, the
+// same beside the app's own) exists while someone holds it. Taking it is a
+// create-only mkdir (atomic test-and-set), retried every 100 ms until the
+// wall-clock deadline. A holder keeps the directory's date fresh with a
+// heartbeat every second; one whose date is more than 30 s old is abandoned.
+//
+// Our holders also record their process and boot on the directory (the
+// extended attribute user.velmo-usage.holder, "<pid> <boot id>"), so that a
+// lock left by a killed process of ours is taken over at once. Peers that do
+// not record themselves (the velmo tool) still get the 30 s rule. Whoever
+// takes the lock removes the leftover temporary files of ours beside the
+// guarded files: a writer only makes them while holding the lock.
 //
 // Waiting and the heartbeat run on the event loop and never block it.
-class CLICredentialLock {
+class SessionLock {
 public:
     static constexpr std::chrono::seconds staleAfter { 30 };
     static constexpr std::chrono::milliseconds pollInterval { 100 };
     static constexpr std::chrono::milliseconds heartbeatInterval { 1000 };
+    static constexpr const char* holderAttribute = "user.velmo-usage.holder";
 
     // A held lock; destroying it stops the heartbeat and removes the directory.
     class Holding {
@@ -39,7 +48,10 @@ public:
         std::unique_ptr<QTimer> m_heartbeat;
     };
 
-    explicit CLICredentialLock(std::string path, std::chrono::milliseconds heartbeat = heartbeatInterval);
+    // `path` is the lock directory; it guards the file named like it without
+    // ".lock" and `otherFiles`.
+    explicit SessionLock(std::string path, std::vector<std::string> otherFiles = {},
+        std::chrono::milliseconds heartbeat = heartbeatInterval);
 
     const std::string& path() const { return m_path; }
 
@@ -61,7 +73,11 @@ public:
         co_return co_await std::move(running);
     }
 
+    // This boot's identity (/proc/sys/kernel/random/boot_id).
+    static std::string bootID();
+
 private:
     std::string m_path;
+    std::vector<std::string> m_guarded;
     std::chrono::milliseconds m_heartbeat;
 };

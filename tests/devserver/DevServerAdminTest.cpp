@@ -1,0 +1,93 @@
+// The stand-in's admin API and command line over real sockets: what the
+// client-side tests rely on without checking it themselves.
+#include "DevServerProcess.h"
+#include "TestSupport.h"
+
+#include <QFile>
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+using velmo::test::DevServerProcess;
+using Json = nlohmann::json;
+
+namespace {
+
+int status(const httplib::Result& result) { return result ? result->status : -1; }
+
+} // namespace
+
+TEST(DevServerAdminTest, FaultsCountersRevocationAndResetDoWhatTheTestsRelyOn)
+{
+    DevServerProcess server({ "--quiet", "--fault", "balance:429:1:9" });
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(std::chrono::seconds(2));
+    const auto session = server.issueSession();
+    const httplib::Headers bearer { { "Authorization", "Bearer " + session.accessToken } };
+    const auto balance = [&] { return client.Get("/v1/credits/balance", bearer); };
+    const auto refresh = [&](const std::string& token) {
+        return client.Post("/oauth/token", "client_id=velmo-cli&grant_type=refresh_token&refresh_token=" + token,
+            "application/x-www-form-urlencoded");
+    };
+    // A fault from the command line, then the queued ones in order.
+    auto first = balance();
+    EXPECT_EQ(status(first), 429);
+    EXPECT_EQ(first->get_header_value("Retry-After"), "9");
+    server.injectStatus("balance", 503, 2, 7);
+    server.injectFault({ { "endpoint", "balance" }, { "kind", "drop" } });
+    for (int expected : { 503, 503, -1, 200 })
+        EXPECT_EQ(status(balance()), expected);
+    EXPECT_EQ(server.counters()["faults_served"]["balance"], 4);
+
+    // A refresh token presented twice is refused and counted as reused.
+    const auto rotated = refresh(session.refreshToken);
+    ASSERT_EQ(status(rotated), 200);
+    EXPECT_EQ(status(refresh(session.refreshToken)), 400);
+    EXPECT_EQ(server.counters()["refresh_grants"], (Json { { "accepted", 1 }, { "rejected", 1 }, { "reused", 1 } }));
+    EXPECT_EQ(server.counters().dump().find(session.accessToken), std::string::npos) << "never a token";
+
+    // Revoking the access tokens (the first and the rotated one) keeps the
+    // refresh tokens unless asked.
+    EXPECT_EQ(server.revokeAccessTokens(), 2);
+    EXPECT_EQ(status(balance()), 401);
+    EXPECT_EQ(server.revokeAccessTokens(true), 0);
+    EXPECT_EQ(Json::parse(refresh(Json::parse(rotated->body)["refresh_token"]).value().body)["error_description"],
+        "the refresh token has been revoked");
+
+    // Misuse is a 400 with a message, and queues nothing.
+    for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>> {
+             { "/admin/fault", R"({"endpoint":"nowhere"})" }, { "/admin/fault", R"({"endpoint":"balance","kind":"explode"})" },
+             { "/admin/latency", R"({"ms":-5})" }, { "/admin/config", R"({"expires_in":"soon"})" },
+             { "/admin/revoke", "[1,2]" }, { "/admin/balance", R"({"balance":3})" } }) {
+        const auto answer = client.Post(path, body, "application/json");
+        EXPECT_EQ(status(answer), 400) << path << body;
+        EXPECT_TRUE(answer && Json::parse(answer->body)["error"]["message"].is_string()) << path << body;
+    }
+    EXPECT_EQ(server.admin("GET", "/admin/state")["faults"], Json::object());
+
+    // A reset forgets sessions, faults and counters, and releases held requests.
+    server.injectFault({ { "endpoint", "token" }, { "kind", "hang" }, { "hold_ms", 600'000 } });
+    EXPECT_EQ(status(refresh("x")), -1);
+    server.reset();
+    EXPECT_EQ(server.counters()["requests"]["token"], 0);
+    EXPECT_EQ(status(refresh("x")), 400);
+    EXPECT_EQ(status(balance()), 401);
+}
+
+TEST(DevServerAdminTest, CommandLine)
+{
+    velmo::test::ScratchDir dir;
+    const QString path = dir.filePath("tokens.json");
+    DevServerProcess server({ "--quiet", "--write-cli-tokens", path });
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.endsWith('\n'));
+    EXPECT_EQ(file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions {});
+    EXPECT_EQ(Json::parse(text.toStdString())["clientId"], "velmo-cli");
+    // Exit code 0 also means the sanitizers found nothing at exit.
+    EXPECT_EQ(server.stop(), 0);
+    for (const QStringList& bad : { QStringList { "--fault", "nowhere:503" }, QStringList { "--no-such-flag" } })
+        EXPECT_THROW(DevServerProcess { bad }, std::runtime_error);
+}
