@@ -16,6 +16,7 @@ namespace {
 const QString menuBarStyleKey = QStringLiteral("menuBarStyle");
 const QString baseURLKey = QStringLiteral("baseURL");
 const QString onboardingKey = QStringLiteral("hasCompletedOnboarding");
+const QString notifiesLowBalanceKey = QStringLiteral("notifiesLowBalance");
 
 // A hand-edited or foreign value reads as false unless it clearly says true.
 bool readBool(const QVariant& value)
@@ -41,6 +42,9 @@ SettingsStore::SettingsStore(std::unique_ptr<QSettings> defaults, QObject* paren
     const QVariant base = m_defaults->value(baseURLKey);
     m_baseURLOverride = base.typeId() == QMetaType::QString ? base.toString() : QString();
     m_hasCompletedOnboarding = readBool(m_defaults->value(onboardingKey));
+    // Missing means on; a stored value reads like the other flags.
+    const QVariant notifies = m_defaults->value(notifiesLowBalanceKey);
+    m_notifiesLowBalance = !notifies.isValid() || readBool(notifies);
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -98,6 +102,14 @@ void SettingsStore::setHasCompletedOnboarding(bool done)
     m_defaults->sync(); // on disk at once: a crash loses nothing
     if (std::exchange(m_hasCompletedOnboarding, done) != done)
         emit hasCompletedOnboardingChanged();
+}
+
+void SettingsStore::setNotifiesLowBalance(bool on)
+{
+    m_defaults->setValue(notifiesLowBalanceKey, on);
+    m_defaults->sync(); // on disk at once: a crash loses nothing
+    if (std::exchange(m_notifiesLowBalance, on) != on)
+        emit notifiesLowBalanceChanged();
 }
 
 QUrl SettingsStore::baseURL() const

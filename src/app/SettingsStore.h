@@ -10,7 +10,7 @@
 
 class QSettings;
 
-// The user's three preferences, written through to QSettings on every
+// The user's preferences, written through to QSettings on every
 // assignment; observers hear only of real changes.
 class SettingsStore : public QObject {
     Q_OBJECT
@@ -25,10 +25,13 @@ public:
     // The first-run settings window has been shown.
     Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding WRITE setHasCompletedOnboarding NOTIFY
             hasCompletedOnboardingChanged)
+    // Desktop notifications when the balance runs low or out (on by default).
+    Q_PROPERTY(bool notifiesLowBalance READ notifiesLowBalance WRITE setNotifiesLowBalance NOTIFY
+            notifiesLowBalanceChanged)
     // The effective API base URL: the override when it parses with a scheme, else production.
     Q_PROPERTY(QUrl baseURL READ baseURL NOTIFY baseURLOverrideChanged)
 
-    // Takes ownership of the settings; reads the three keys once.
+    // Takes ownership of the settings; reads the keys once.
     explicit SettingsStore(std::unique_ptr<QSettings> defaults, QObject* parent = nullptr);
     // Over standardFilePath(). Anything there that is not a regular file is
     // moved aside (and logged), and the settings start from the defaults.
@@ -43,6 +46,8 @@ public:
     void setBaseURLOverride(const QString& text);
     bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
     void setHasCompletedOnboarding(bool done);
+    bool notifiesLowBalance() const { return m_notifiesLowBalance; }
+    void setNotifiesLowBalance(bool on);
     QUrl baseURL() const;
     // The store's QSettings, shared with the other preferences of the app.
     QSettings& defaults() const { return *m_defaults; }
@@ -56,10 +61,12 @@ signals:
     void menuBarStyleChanged();
     void baseURLOverrideChanged();
     void hasCompletedOnboardingChanged();
+    void notifiesLowBalanceChanged();
 
 private:
     std::unique_ptr<QSettings> m_defaults;
     MenuBarStyle m_menuBarStyle = MenuBarStyle::account;
     QString m_baseURLOverride;
     bool m_hasCompletedOnboarding = false;
+    bool m_notifiesLowBalance = true;
 };

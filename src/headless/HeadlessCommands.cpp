@@ -6,6 +6,7 @@
 #include "HeadlessItem.h"
 #include "LineWriter.h"
 #include "QtNetworkTransport.h"
+#include "RefreshTriggers.h"
 #include "SessionStorage.h"
 #include "UnixSignalNotifier.h"
 #include "WaybarRunner.h"
@@ -153,6 +154,13 @@ int waybar()
         }
     });
     QObject::connect(runner.get(), &WaybarRunner::outputClosed, [&] { QTimer::singleShot(0, finish); });
+    // After a resume or when the network returns, like SIGUSR1.
+    RefreshTriggers triggers(store, [&] {
+        if (container && !stopping) {
+            wokenSinceScheduled = true;
+            container->refreshNow();
+        }
+    });
 
     QTimer::singleShot(0, [&] {
         if (stopping)

@@ -281,6 +281,18 @@ Rectangle {
                         onClicked: root.launchAtLogin.setEnabled(!checked)
                     }
                 }
+                FormRow {
+                    theme: root.theme
+                    title: qsTr("Notify when the balance runs low")
+
+                    FormSwitch {
+                        objectName: "notifySwitch"
+                        theme: root.theme
+                        checked: root.settings.notifiesLowBalance
+                        Accessible.name: qsTr("Notify when the balance runs low")
+                        onClicked: root.settings.setNotifiesLowBalance(!checked)
+                    }
+                }
             }
 
             FormSection {

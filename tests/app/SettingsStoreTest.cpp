@@ -24,6 +24,7 @@ protected:
 TEST_F(SettingsStoreTest, StoredValuesOnlyCountWhenTheyAreExactlyRight)
 {
     EXPECT_EQ(SettingsStore(settings()).menuBarStyle(), Style::account) << "nothing stored";
+    EXPECT_TRUE(SettingsStore(settings()).notifiesLowBalance()) << "nothing stored";
     const std::pair<QVariant, Style> styles[]
         = { { "iconOnly", Style::iconOnly }, { "icononly", Style::account }, { "ICONONLY", Style::account },
               { "account", Style::account }, { "other", Style::account }, { 7, Style::account } };
@@ -33,9 +34,11 @@ TEST_F(SettingsStoreTest, StoredValuesOnlyCountWhenTheyAreExactlyRight)
     }
     settings()->setValue("baseURL", QStringList { "a", "b" });
     settings()->setValue("hasCompletedOnboarding", "maybe");
+    settings()->setValue("notifiesLowBalance", "false");
     SettingsStore store(settings());
     EXPECT_EQ(store.baseURLOverride(), "");
     EXPECT_FALSE(store.hasCompletedOnboarding());
+    EXPECT_FALSE(store.notifiesLowBalance());
 }
 
 TEST_F(SettingsStoreTest, EveryAssignmentWritesThroughButOnlyChangesNotify)
@@ -44,17 +47,21 @@ TEST_F(SettingsStoreTest, EveryAssignmentWritesThroughButOnlyChangesNotify)
     QSignalSpy onboarding(&store, &SettingsStore::hasCompletedOnboardingChanged);
     QSignalSpy style(&store, &SettingsStore::menuBarStyleChanged);
     QSignalSpy override(&store, &SettingsStore::baseURLOverrideChanged);
+    QSignalSpy notifies(&store, &SettingsStore::notifiesLowBalanceChanged);
     store.setHasCompletedOnboarding(false);
     EXPECT_TRUE(settings()->contains("hasCompletedOnboarding")) << "written even when unchanged";
     store.setHasCompletedOnboarding(true);
     for (int i = 0; i < 2; ++i) {
         store.setMenuBarStyle(Style::iconOnly);
         store.setBaseURLOverride(" x ");
+        store.setNotifiesLowBalance(false);
     }
     EXPECT_EQ(onboarding.count(), 1);
     EXPECT_EQ(style.count(), 1);
     EXPECT_EQ(override.count(), 1);
+    EXPECT_EQ(notifies.count(), 1);
     SettingsStore reread(settings());
+    EXPECT_FALSE(reread.notifiesLowBalance());
     EXPECT_TRUE(reread.hasCompletedOnboarding());
     EXPECT_EQ(reread.menuBarStyle(), Style::iconOnly);
     EXPECT_EQ(settings()->value("menuBarStyle"), "iconOnly");

@@ -37,6 +37,7 @@ SettingsModel::SettingsModel(AppContainer& container, Options options, QObject* 
     const SettingsStore* settings = &container.settings();
     connect(settings, &SettingsStore::menuBarStyleChanged, this, &SettingsModel::reevaluate);
     connect(settings, &SettingsStore::baseURLOverrideChanged, this, &SettingsModel::reevaluate);
+    connect(settings, &SettingsStore::notifiesLowBalanceChanged, this, &SettingsModel::notifiesLowBalanceChanged);
     const UpdaterController* updater = &container.updater();
     for (auto changed : { &UpdaterController::isActiveChanged, &UpdaterController::automaticallyChecksForUpdatesChanged,
              &UpdaterController::canCheckForUpdatesChanged })
@@ -53,6 +54,16 @@ void SettingsModel::reevaluate()
     m_menuBar->update();
     m_updates->update();
     m_advanced->update();
+}
+
+bool SettingsModel::notifiesLowBalance() const
+{
+    return m_container.settings().notifiesLowBalance();
+}
+
+void SettingsModel::setNotifiesLowBalance(bool on)
+{
+    m_container.settings().setNotifiesLowBalance(on);
 }
 
 void SettingsModel::setOnScreen(bool onScreen)

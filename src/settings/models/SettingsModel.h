@@ -31,6 +31,8 @@ class SettingsModel : public QObject {
     Q_PROPERTY(LaunchAtLoginModel* launchAtLogin READ launchAtLogin CONSTANT)
     Q_PROPERTY(UpdatesModel* updates READ updates CONSTANT)
     Q_PROPERTY(AdvancedModel* advanced READ advanced CONSTANT)
+    // The General section's "Notify when the balance runs low".
+    Q_PROPERTY(bool notifiesLowBalance READ notifiesLowBalance NOTIFY notifiesLowBalanceChanged)
     // "1.2 (34)", "1.2" or "dev".
     Q_PROPERTY(QString version READ version CONSTANT)
 
@@ -57,6 +59,8 @@ public:
     UpdatesModel* updates() const { return m_updates; }
     AdvancedModel* advanced() const { return m_advanced; }
     const QString& version() const { return m_version; }
+    bool notifiesLowBalance() const;
+    Q_INVOKABLE void setNotifiesLowBalance(bool on);
 
     // The form came on screen: the field takes the stored override and
     // everything is read again. While on screen a timer keeps it current.
@@ -68,6 +72,9 @@ public:
     Q_INVOKABLE QString withCode(const QString& text) const;
     Q_INVOKABLE void close();
     Q_INVOKABLE void quit();
+
+signals:
+    void notifiesLowBalanceChanged();
 
 private:
     AppContainer& m_container;

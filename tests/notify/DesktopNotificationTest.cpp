@@ -1,0 +1,195 @@
+#include "DesktopNotifier.h"
+#include "LogCapture.h"
+#include "PrivateBus.h"
+#include "SettingsStore.h"
+#include "StoreFixture.h"
+#include "UsageAlerts.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace velmo::test;
+
+namespace {
+
+const QString service = QString::fromLatin1(DesktopNotifier::serviceName);
+const QString path = QString::fromLatin1(DesktopNotifier::objectPath);
+
+// A notification server that records what it is asked to show.
+class RecordingServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        uint replaces;
+        QString icon;
+        QString summary;
+        QString body;
+        QStringList actions;
+    };
+    std::vector<Shown> shown;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString& icon, const QString& summary, const QString& body,
+        const QStringList& actions, const QVariantMap&, int)
+    {
+        shown.push_back({ replaces, icon, summary, body, actions });
+        return static_cast<uint>(shown.size());
+    }
+    QStringList GetCapabilities() { return { QStringLiteral("actions") }; }
+};
+
+struct Step {
+    enum Kind { refresh, restart, switchOff } kind;
+    double available = 0;
+    double account = 0;
+};
+
+struct AlertCase {
+    const char* name;
+    std::vector<Step> steps;
+    QStringList expected;
+};
+
+class DesktopNotificationTest : public ::testing::TestWithParam<AlertCase> {
+protected:
+    void SetUp() override
+    {
+        server = bus.connect(QStringLiteral("server"));
+        server.registerObject(path, &recorder, QDBusConnection::ExportAllSlots);
+        ASSERT_TRUE(server.registerService(service));
+        client = bus.connect(QStringLiteral("client"));
+        start();
+    }
+
+    // A new run of the app over the same settings file.
+    void start()
+    {
+        alerts.reset();
+        notifier.reset();
+        settings = std::make_unique<SettingsStore>(
+            std::make_unique<QSettings>(store.scratch.filePath("settings.conf"), QSettings::IniFormat));
+        notifier = std::make_unique<DesktopNotifier>(client, QStringLiteral("velmo-usage"));
+        alerts = std::make_unique<UsageAlerts>(*store.store, *settings, *notifier);
+    }
+
+    void refresh(double available, double account)
+    {
+        store.clock += std::chrono::minutes(15);
+        store.store->setSnapshot(Snapshot { .balance = StoreFixture::balance(std::llround(account * 1e6),
+                                                std::llround(available * 1e6)),
+            .fetchedAt = store.clock });
+        sync();
+    }
+
+    // Everything the app sent has reached the server.
+    void sync()
+    {
+        QCoreApplication::processEvents();
+        PrivateBus::roundTrip(client,
+            QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities")));
+    }
+
+    QStringList summaries() const
+    {
+        QStringList out;
+        for (const auto& s : recorder.shown)
+            out << s.summary;
+        return out;
+    }
+
+    PrivateBus bus;
+    QDBusConnection server { QString() };
+    QDBusConnection client { QString() };
+    RecordingServer recorder;
+    StoreFixture store;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<DesktopNotifier> notifier;
+    std::unique_ptr<UsageAlerts> alerts;
+};
+
+TEST_P(DesktopNotificationTest, EachCrossingIsAnnouncedOnce)
+{
+    for (const Step& step : GetParam().steps) {
+        if (step.kind == Step::refresh)
+            refresh(step.available, step.account);
+        else if (step.kind == Step::restart)
+            start();
+        else
+            settings->setNotifiesLowBalance(false);
+    }
+    EXPECT_EQ(summaries(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, DesktopNotificationTest,
+    ::testing::Values(AlertCase { "staysLow", { { Step::refresh, 4.99, 20 }, { Step::refresh, 4, 20 }, { Step::refresh, 3, 20 } },
+                          { "Low balance" } },
+        AlertCase { "recoversAndFallsAgain",
+            { { Step::refresh, 4, 4 }, { Step::refresh, 5, 5 }, { Step::refresh, 4, 4 } },
+            { "Low balance", "Low balance" } },
+        AlertCase { "restartWhileLow", { { Step::refresh, 4, 4 }, { Step::restart }, { Step::refresh, 3, 3 } },
+            { "Low balance" } },
+        AlertCase { "settingOff", { { Step::switchOff }, { Step::refresh, 4, 4 }, { Step::refresh, 0, 0 } }, {} },
+        AlertCase { "lowThenEmpty", { { Step::refresh, 4, 4 }, { Step::refresh, 0, 0 }, { Step::refresh, 0, -1 } },
+            { "Low balance", "Out of credit" } },
+        AlertCase { "cappedKeyIsLowNotEmpty", { { Step::refresh, 1, 50 } }, { "Low balance" } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DesktopNotificationTest, TheAlertCarriesTheFiguresAndItsClickOpensThePanel)
+{
+    QSignalSpy panel(notifier.get(), &DesktopNotifier::openPanelRequested);
+    refresh(4.5, 12);
+    ASSERT_EQ(recorder.shown.size(), 1u);
+    EXPECT_EQ(recorder.shown[0].icon, "velmo-usage");
+    EXPECT_EQ(recorder.shown[0].body, "Available: $4.50 · Account: $12.00");
+    EXPECT_TRUE(recorder.shown[0].actions.contains("default"));
+    refresh(0, 0);
+    ASSERT_EQ(recorder.shown.size(), 2u);
+    EXPECT_EQ(recorder.shown[1].replaces, 1u) << "out of credit takes the low balance's place";
+
+    for (uint id : { 7u, 2u }) // 7 is another application's
+        server.send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << id << QString("default"));
+    PrivateBus::roundTrip(client, QDBusMessage::createMethodCall(service, path, service, "GetCapabilities"));
+    EXPECT_EQ(panel.count(), 1);
+}
+
+TEST_F(DesktopNotificationTest, ASessionThatCannotBeRenewedAsksForASignInOnce)
+{
+    QSignalSpy settingsWindow(notifier.get(), &DesktopNotifier::openSettingsRequested);
+    store.sessions->save(StoredTokens { .accessToken = "vat_0123456789abcdef", .expiresAt = 1000.0 });
+    store.store->reloadCredential();
+    sync();
+    start(); // still expired after a restart: no second alert
+    alerts->evaluate();
+    sync();
+    ASSERT_EQ(summaries(), QStringList { "Session expired — sign in again" });
+    server.send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << 1u << QString("default"));
+    sync();
+    EXPECT_EQ(settingsWindow.count(), 1);
+
+    // A renewable session that has expired is renewed by the next refresh: no alert.
+    store.sessions->save(StoredTokens { .accessToken = "vat_fedcba9876543210",
+        .refreshToken = "vrt_0123456789abcdef", .expiresAt = 1000.0, .clientId = "client" });
+    store.store->reloadCredential();
+    sync();
+    EXPECT_EQ(recorder.shown.size(), 1u);
+}
+
+TEST_F(DesktopNotificationTest, WithoutAServerNothingIsShownAndOneDebugLineIsLogged)
+{
+    server.unregisterService(service);
+    LogCapture log;
+    for (int i = 0; i < 2; ++i) {
+        notifier->post({ "Low balance", {}, DesktopNotifier::Target::panel });
+        PrivateBus::roundTrip(client,
+            QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId"));
+    }
+    EXPECT_TRUE(recorder.shown.empty());
+    EXPECT_EQ(log.count("no desktop notification shown", QtDebugMsg), 1);
+}
+
+} // namespace
+
+#include "DesktopNotificationTest.moc"
