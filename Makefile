@@ -2,7 +2,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo clean format
+.PHONY: all deps build test demo clean format package package-test
 
 all: build
 
@@ -18,7 +18,21 @@ build: deps
 test: deps
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON -DVELMO_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build build/test -j$(JOBS)
-	bash scripts/run-tests build/test
+	bash scripts/run-tests build/test -LE package
+
+# The Debian package, from a release build of its own without the updater:
+# build/package/velmo-usage_<version>_<arch>.deb.
+package: deps
+	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMO_BUILD_TESTS=OFF \
+	  -DVELMO_UPDATES=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build build/package -j$(JOBS)
+	cd build/package && cpack -G DEB
+
+# Checks that package (control fields, files, launcher, metainfo, a run of the
+# unpacked program): the ctest label `package`, left out of `make test`.
+package-test: package
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON -DVELMO_WERROR=ON $(CMAKE_FLAGS)
+	bash scripts/run-tests build/test -L package
 
 # The headless front end against velmo-devserver in a scratch HOME (the tray
 # application comes later).

@@ -7,12 +7,10 @@ BalanceAlertPolicy::Level BalanceAlertPolicy::level(const Balance& balance)
     return balance.isLow() ? Level::low : Level::normal;
 }
 
-bool BalanceAlertPolicy::sessionEnded(const UsageStore::Status& status, const std::optional<Credential>& credential)
+bool BalanceAlertPolicy::sessionEnded(const UsageStore::Status& status, bool refreshFailed)
 {
     using Kind = UsageStore::Status::Kind;
-    if (status.kind() == Kind::credentialRejected)
-        return true;
-    return status.kind() == Kind::credentialExpired && !(credential && credential->canRefresh());
+    return status.kind() == Kind::credentialRejected || (status.kind() == Kind::credentialExpired && refreshFailed);
 }
 
 BalanceAlertPolicy::Decision BalanceAlertPolicy::decide(const State& last, const Inputs& now)

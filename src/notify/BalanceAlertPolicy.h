@@ -41,9 +41,10 @@ public:
     // balance is under the low-balance threshold.
     static Level level(const Balance& balance);
     // The session can no longer be renewed: the service or the identity
-    // provider refused it, or it has expired and cannot be renewed at all
-    // (an expired renewable session is renewed by the next refresh).
-    static bool sessionEnded(const UsageStore::Status& status, const std::optional<Credential>& credential);
+    // provider refused it, or it is still expired after a refresh ended in
+    // a failure (`refreshFailed`). An expired session that no refresh has
+    // tried yet is merely waiting for its renewal.
+    static bool sessionEnded(const UsageStore::Status& status, bool refreshFailed);
     static Decision decide(const State& last, const Inputs& now);
 
     static QString rawValue(Level level);

@@ -43,7 +43,7 @@ void UsageAlerts::evaluate()
     const auto& snapshot = m_store->snapshot();
     if (snapshot && snapshot->balance && snapshot->fetchedAt > m_startedAt)
         inputs.balance = BalanceAlertPolicy::level(*snapshot->balance);
-    inputs.sessionEnded = BalanceAlertPolicy::sessionEnded(m_store->status(), m_store->credential());
+    inputs.sessionEnded = BalanceAlertPolicy::sessionEnded(m_store->status(), m_store->lastError().has_value());
     inputs.balanceAlertsOn = m_settings.notifiesLowBalance();
 
     const BalanceAlertPolicy::State last = loadState();

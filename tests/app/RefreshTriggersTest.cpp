@@ -28,6 +28,8 @@ struct TriggerCase {
     int refreshes;
 };
 
+void PrintTo(const TriggerCase& c, std::ostream* os) { *os << c.name; }
+
 class RefreshTriggersTest : public ::testing::TestWithParam<TriggerCase> {
 protected:
     void SetUp() override

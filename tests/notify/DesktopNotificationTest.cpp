@@ -1,3 +1,4 @@
+#include "AsyncWait.h"
 #include "DesktopNotifier.h"
 #include "LogCapture.h"
 #include "PrivateBus.h"
@@ -52,6 +53,8 @@ struct AlertCase {
     std::vector<Step> steps;
     QStringList expected;
 };
+
+void PrintTo(const AlertCase& c, std::ostream* os) { *os << c.name; }
 
 class DesktopNotificationTest : public ::testing::TestWithParam<AlertCase> {
 protected:
@@ -158,18 +161,23 @@ TEST_F(DesktopNotificationTest, TheAlertCarriesTheFiguresAndItsClickOpensThePane
 TEST_F(DesktopNotificationTest, ASessionThatCannotBeRenewedAsksForASignInOnce)
 {
     QSignalSpy settingsWindow(notifier.get(), &DesktopNotifier::openSettingsRequested);
-    store.sessions->save(StoredTokens { .accessToken = "vat_0123456789abcdef", .expiresAt = 1000.0 });
-    store.store->reloadCredential();
-    sync();
-    start(); // still expired after a restart: no second alert
-    alerts->evaluate();
-    sync();
-    ASSERT_EQ(summaries(), QStringList { "Session expired — sign in again" });
+    // A session without renewal data that the service refuses.
+    store.signIn();
+    auto rejected = [&] {
+        store.transport->respond(401);
+        store.transport->respond(401);
+        ASSERT_FALSE(waitForTask(store.store->refresh()).error);
+        sync();
+    };
+    rejected();
     server.send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << 1u << QString("default"));
     sync();
     EXPECT_EQ(settingsWindow.count(), 1);
+    start(); // still refused after a restart: no second alert
+    rejected();
+    ASSERT_EQ(summaries(), QStringList { "Session expired — sign in again" });
 
-    // A renewable session that has expired is renewed by the next refresh: no alert.
+    // A renewable session that has expired is renewed by the next refresh: no alert yet.
     store.sessions->save(StoredTokens { .accessToken = "vat_fedcba9876543210",
         .refreshToken = "vrt_0123456789abcdef", .expiresAt = 1000.0, .clientId = "client" });
     store.store->reloadCredential();
