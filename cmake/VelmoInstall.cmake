@@ -51,11 +51,9 @@ set(CPACK_PACKAGE_VENDOR Velmo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Velmo <support@velmo.ai>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velmo AI API credit balance and usage in the tray")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velmo AI API credit balance and usage in the tray
- Shows the credit balance and the last 30 days of API usage of a Velmo
- account in a tray icon and a drop-down panel, kept fresh in the background,
- with a desktop notification when the balance runs low. Also a waybar module
- and a plain-text mode for status bars and terminals.")
+set(CPACK_PACKAGE_DESCRIPTION "Shows the credit balance and the last 30 days of API usage of a Velmo \
+account in a tray icon and a drop-down panel, kept fresh in the background, with a desktop notification when the \
+balance runs low. Also a waybar module and a plain-text mode for status bars and terminals.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
