@@ -4,7 +4,7 @@
 #include "FakeHTTPTransport.h"
 #include "OAuthError.h"
 #include "PKCE.h"
-#include "QtPrinters.h"
+#include "TestSupport.h"
 #include "VelmoClient.h"
 
 #include <QUrlQuery>
