@@ -82,11 +82,6 @@ DevServerProcess::Session DevServerProcess::issueSession(std::int64_t expiresIn)
     };
 }
 
-void DevServerProcess::injectFault(const Json& fault)
-{
-    admin("POST", "/admin/fault", fault);
-}
-
 void DevServerProcess::injectStatus(const std::string& endpoint, int status, int count, int retryAfter)
 {
     Json fault { { "endpoint", endpoint }, { "status", status }, { "count", count } };
@@ -95,31 +90,11 @@ void DevServerProcess::injectStatus(const std::string& endpoint, int status, int
     injectFault(fault);
 }
 
-void DevServerProcess::setLatency(int ms, const std::string& endpoint)
-{
-    admin("POST", "/admin/latency", Json { { "ms", ms }, { "endpoint", endpoint } });
-}
-
 std::int64_t DevServerProcess::revokeAccessTokens(bool refreshTokensToo)
 {
     return admin("POST", "/admin/revoke", Json { { "refresh_tokens", refreshTokensToo } })
         .at("revoked_access_tokens")
         .get<std::int64_t>();
-}
-
-Json DevServerProcess::setConfig(const Json& config)
-{
-    return admin("POST", "/admin/config", config);
-}
-
-Json DevServerProcess::counters()
-{
-    return admin("GET", "/admin/counters");
-}
-
-void DevServerProcess::reset()
-{
-    admin("POST", "/admin/reset");
 }
 
 int DevServerProcess::stop()
