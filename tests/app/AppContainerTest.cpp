@@ -24,17 +24,6 @@ namespace {
 // CLI session) in a scratch folder.
 class AppContainerTest : public ::testing::Test {
 protected:
-    AppContainerTest()
-    {
-        qputenv("HOME", home.path().toLocal8Bit());
-        qputenv("VELMO_AUTH_URL", server.baseURL().toString().toUtf8());
-    }
-    ~AppContainerTest() override
-    {
-        qputenv("HOME", savedHome);
-        qunsetenv("VELMO_AUTH_URL");
-    }
-
     StoredTokens session(std::int64_t expiresIn = 3600)
     {
         const auto issued = server.issueSession(expiresIn);
@@ -63,9 +52,10 @@ protected:
         return QSignalSpy(&store, &UsageStore::lastAttemptAtChanged).wait(15'000);
     }
 
-    const QByteArray savedHome = qgetenv("HOME");
     DevServerProcess server;
     ScratchDir home;
+    velmo::test::ScopedEnv homeVariable { "HOME", home.path() };
+    velmo::test::ScopedEnv provider { "VELMO_AUTH_URL", server.baseURL().toString() };
     std::shared_ptr<InMemoryCredentialStore> sessions = std::make_shared<InMemoryCredentialStore>();
     std::atomic<int> legacyRemovals { 0 };
 };

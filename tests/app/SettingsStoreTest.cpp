@@ -1,7 +1,8 @@
 #include "SettingsStore.h"
-#include "HostileFile.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
+
+#include <gtest/gtest.h>
 #include "VelmoClient.h"
 
 #include <QSettings>
@@ -88,8 +89,7 @@ TEST_F(SettingsStoreTest, TheOverrideCountsWhenItParsesWithAScheme)
 // aside first, and the app starts with the defaults.
 TEST_F(SettingsStoreTest, AFileThatIsNoRegularFileIsMovedAside)
 {
-    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const ScopedEnv config("XDG_CONFIG_HOME", dir.path());
     const QString path = SettingsStore::standardFilePath();
     ASSERT_EQ(path, dir.filePath("VelmoUsage/VelmoUsage.conf"));
     QDir().mkpath(dir.filePath("VelmoUsage"));
@@ -106,7 +106,6 @@ TEST_F(SettingsStoreTest, AFileThatIsNoRegularFileIsMovedAside)
                   .entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot)
                   .size(),
         2);
-    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "SnapshotCache.h"
-#include "HostileFile.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,26 +22,13 @@ Snapshot sample()
         *VelmoJSON::parseDate("2025-03-04T05:06:07Z") };
 }
 
-unsigned mode(const QString& path)
-{
-    struct stat info { };
-    return ::stat(QFile::encodeName(path), &info) == 0 ? info.st_mode & 0777 : 0;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(SnapshotCache, SavesPrivatelyIntoNewFoldersAndLoadsBack)
 {
     ScratchDir dir;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("a/b")));
-    const SnapshotCache cache = SnapshotCache::defaultCache();
-    qputenv("XDG_DATA_HOME", previous);
+    const SnapshotCache cache = [&] {
+        const ScopedEnv data("XDG_DATA_HOME", dir.filePath("a/b"));
+        return SnapshotCache::defaultCache();
+    }();
     const QString folder = dir.filePath("a/b/VelmoUsage");
     EXPECT_EQ(cache.filePath(), folder + "/snapshot.json");
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("a"))) << "asking for the location creates nothing";
@@ -55,8 +43,8 @@ TEST(SnapshotCache, SavesPrivatelyIntoNewFoldersAndLoadsBack)
     const Timestamp fetched = sample().fetchedAt + milliseconds(750);
     cache.save(Snapshot { .fetchedAt = fetched });
     EXPECT_EQ(cache.load(), Snapshot { .fetchedAt = floor<seconds>(fetched) });
-    EXPECT_EQ(mode(folder), 0700u);
-    EXPECT_EQ(mode(cache.filePath()), 0600u);
+    EXPECT_EQ(fileMode(folder), 0700u);
+    EXPECT_EQ(fileMode(cache.filePath()), 0600u);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { "snapshot.json" });
 
     cache.clear();
@@ -69,16 +57,10 @@ TEST(SnapshotCache, BrokenFilesLoadAsNothingAndStayUntilTheNextSave)
     ScratchDir dir;
     const SnapshotCache cache(dir.filePath("snapshot.json"));
     cache.save(sample());
-    QFile file(cache.filePath());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray truncated = file.readAll().chopped(5);
-    file.close();
-    for (const QByteArray& bytes : { truncated, QByteArray(R"({"fetchedAt":"2025-03-04"})") }) {
+    for (const QByteArray& bytes : { readAll(cache.filePath()).chopped(5), QByteArray(R"({"fetchedAt":"2025-03-04"})") }) {
         writeFile(cache.filePath(), bytes);
         EXPECT_EQ(cache.load(), std::nullopt) << bytes.toStdString();
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), bytes);
-        file.close();
+        EXPECT_EQ(readAll(cache.filePath()), bytes);
     }
 }
 

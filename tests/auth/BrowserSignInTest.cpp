@@ -70,10 +70,6 @@ TEST(BrowserSignIn, EndToEndAgainstTheStandInProvider)
     } cases[] = {
         { "approved", { { "authorize", "approve" } }, {}, false, "", 200 },
         { "denied", { { "authorize", "deny" } }, {}, false, "Authorization failed: The user denied the request", 400 },
-        { "no refresh token", { { "authorize", "approve" } },
-            { { "endpoint", "token" }, { "status", 200 }, { "content_type", "application/json" },
-                { "body", R"({"access_token":"vat_only","token_type":"Bearer","expires_in":3600})" } },
-            false, "Token exchange failed: no refresh token was issued", 200 },
         { "cannot save", { { "authorize", "approve" } }, {}, true, "keyring write refused", 200 },
     };
     velmo::test::DevServerProcess server({ "--quiet" });

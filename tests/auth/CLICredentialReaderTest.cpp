@@ -1,7 +1,6 @@
 #include "CLICredentialReader.h"
 #include "FileError.h"
 
-#include "CLITestSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>

@@ -1,8 +1,7 @@
 #include "CredentialResolver.h"
 
-#include "CLITestSupport.h"
-#include "FakeCredentialStore.h"
 #include "TestSupport.h"
+#include "FakeCredentialStore.h"
 
 #include <QDir>
 

@@ -2,9 +2,8 @@
 #include "FileCredentialStore.h"
 #include "FileError.h"
 
-#include "CLITestSupport.h"
-#include "LogCapture.h"
 #include "TestSupport.h"
+#include "LogCapture.h"
 
 #include <QDir>
 #include <QFile>

@@ -61,18 +61,6 @@ TEST(StoredTokensTest, JSON)
     }
 }
 
-TEST(CredentialTest, ExpiryMarginIsSixtySeconds)
-{
-    const struct {
-        std::optional<Timestamp> expiresAt;
-        bool expired;
-    } cases[] = { { now + 60s, true }, { now + 61s, false }, { now - 3600s, true }, { std::nullopt, false } };
-    for (const auto& c : cases) {
-        const Credential credential { .token = "t", .expiresAt = c.expiresAt, .refreshToken = "r", .clientID = "c" };
-        EXPECT_EQ(credential.isExpired(now), c.expired);
-    }
-}
-
 TEST(CredentialTest, MaskingCountsUserPerceivedCharacters)
 {
     // "é" as e + combining acute, and a flag of two code points: each one

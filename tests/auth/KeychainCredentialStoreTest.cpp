@@ -5,13 +5,6 @@
 #include "KeychainError.h"
 #include "SessionStorage.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
-
 #include <gtest/gtest.h>
 
 // These tests run against the gnome-keyring of the private D-Bus session that
@@ -19,9 +12,6 @@
 namespace {
 
 constexpr const char* testService = "velmo-usage-test";
-const QString secrets = QStringLiteral("org.freedesktop.secrets");
-const QString root = QStringLiteral("/org/freedesktop/secrets");
-const QString login = QStringLiteral("/org/freedesktop/secrets/collection/login");
 
 const SecretSchema testSchema = {
     "org.freedesktop.Secret.Generic", SECRET_SCHEMA_DONT_MATCH_NAME,
@@ -52,54 +42,34 @@ int itemCount(const std::string& account)
     return count;
 }
 
-// The Secret Service's secret struct (oayays), for gnome-keyring's own
-// password unlock: no prompt is involved.
-struct MasterSecret {
-    QDBusObjectPath session;
-    QByteArray parameters;
-    QByteArray value;
-    QString contentType;
-};
-
-QDBusArgument& operator<<(QDBusArgument& argument, const MasterSecret& secret)
+// Locks the login collection, or unlocks it with gnome-keyring's own
+// password call (no prompt involved).
+GVariant* callSecrets(const char* interface, const char* method, GVariant* arguments)
 {
-    argument.beginStructure();
-    argument << secret.session << secret.parameters << secret.value << secret.contentType;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, MasterSecret& secret)
-{
-    argument.beginStructure();
-    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
-    argument.endStructure();
-    return argument;
-}
-
-QDBusMessage call(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(secrets, path, interface, method);
-    message.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(message);
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", interface,
+        method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+    EXPECT_TRUE(reply) << method << ": " << (error ? error->message : "");
+    g_clear_error(&error);
+    g_object_unref(bus);
+    return reply;
 }
 
 void setLoginLocked(bool locked)
 {
-    const QString service = QStringLiteral("org.freedesktop.Secret.Service");
+    const char* const login = "/org/freedesktop/secrets/collection/login";
     if (locked) {
-        const auto reply = call(root, service, "Lock", { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(login) }) });
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        g_variant_unref(callSecrets("org.freedesktop.Secret.Service", "Lock", g_variant_new_parsed("([%o],)", login)));
         return;
     }
-    qDBusRegisterMetaType<MasterSecret>();
-    const auto opened = call(root, service, "OpenSession", { QString("plain"), QVariant::fromValue(QDBusVariant(QString())) });
-    ASSERT_EQ(opened.type(), QDBusMessage::ReplyMessage) << opened.errorMessage().toStdString();
-    const auto session = opened.arguments().at(1).value<QDBusObjectPath>();
-    const auto unlocked = call(root, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
-        { QVariant::fromValue(QDBusObjectPath(login)), QVariant::fromValue(MasterSecret { session, {}, "velmo-test", "text/plain" }) });
-    ASSERT_EQ(unlocked.type(), QDBusMessage::ReplyMessage) << unlocked.errorMessage().toStdString();
-    call(session.path(), "org.freedesktop.Secret.Session", "Close", {});
+    GVariant* opened = callSecrets("org.freedesktop.Secret.Service", "OpenSession", g_variant_new_parsed("('plain', <''>)"));
+    const char* session = nullptr;
+    g_variant_get(opened, "(v&o)", nullptr, &session);
+    g_variant_unref(callSecrets("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+        g_variant_new_parsed("(%o, (%o, @ay [], %@ay, 'text/plain'))", login, session,
+            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "velmo-test", 10, 1))));
+    g_variant_unref(opened);
 }
 
 const StoredTokens sample { .accessToken = "access-1", .refreshToken = "refresh-1", .expiresAt = 1.7e12, .clientId = "client-1" };

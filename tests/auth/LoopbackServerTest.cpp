@@ -3,7 +3,7 @@
 #include "AsyncWait.h"
 #include "Cancellation.h"
 #include "LoopbackTestClient.h"
-#include "QtPrinters.h"
+#include "TestSupport.h"
 
 #include <QTcpServer>
 

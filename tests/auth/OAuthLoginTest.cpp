@@ -4,7 +4,7 @@
 #include "FakeHTTPTransport.h"
 #include "OAuthError.h"
 #include "PKCE.h"
-#include "QtPrinters.h"
+#include "TestSupport.h"
 #include "VelmoClient.h"
 
 #include <QUrlQuery>
@@ -73,6 +73,7 @@ TEST(OAuthLoginSession, ExpiryRefreshTokenAndClient)
         { R"({"access_token":"a","refresh_token":"r","expires_in":-5})", StoredTokens { "a", "r", std::nullopt, "client-9" } },
         { R"({"access_token":"a","refresh_token":"r","expires_in":1e308})", StoredTokens { "a", "r", std::nullopt, "client-9" } },
         { R"({"access_token":"a","refresh_token":" \r\n"})", std::nullopt },
+        { R"({"access_token":"a","expires_in":3600})", std::nullopt },
     };
     for (const auto& [json, expected] : cases) {
         try {

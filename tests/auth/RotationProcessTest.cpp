@@ -5,7 +5,6 @@
 // and the atomic replace keeps the file whole for every reader.
 #include "DevServerProcess.h"
 #include "TestSupport.h"
-#include "CLITestSupport.h"
 
 #include <QDir>
 #include <QProcess>

@@ -4,7 +4,6 @@
 #include "SessionLock.h"
 
 #include "AsyncWait.h"
-#include "CLITestSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>

@@ -1,12 +1,10 @@
 #include "TokenCoordinator.h"
 
-#include "CancellableSleep.h"
 #include "Cancellation.h"
 #include "FileCredentialStore.h"
 #include "IdentityProvider.h"
 
 #include "AsyncWait.h"
-#include "CLITestSupport.h"
 #include "FakeCredentialStore.h"
 #include "FakeHTTPTransport.h"
 #include "TestSupport.h"
@@ -25,28 +23,6 @@ using velmo::test::readAll;
 using velmo::test::waitForTask;
 
 namespace {
-
-// The scripted transport, with a delay per request (so that overlapping
-// renewals would show) and a hook that runs while a request is out.
-class SlowTransport final : public HTTPTransport {
-public:
-    QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token stop) override
-    {
-        maxInFlight = std::max(maxInFlight, ++inFlight);
-        if (duringRequest)
-            duringRequest();
-        auto waiting = cancellableSleep(latency, stop);
-        co_await std::move(waiting);
-        --inFlight;
-        auto sending = fake.send(std::move(request), stop);
-        co_return co_await std::move(sending);
-    }
-    velmo::test::FakeHTTPTransport fake;
-    std::chrono::milliseconds latency { 0 };
-    std::function<void()> duringRequest;
-    int inFlight = 0;
-    int maxInFlight = 0;
-};
 
 const Timestamp now = Timestamp(std::chrono::seconds(1'700'000'000));
 const double nowMillis = 1'700'000'000'000.0;
@@ -84,13 +60,13 @@ protected:
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
         reader.write(tokens);
     }
-    std::size_t requests() const { return transport->fake.requests.size(); }
+    std::size_t requests() const { return transport->requests.size(); }
     static QStringList leftovers(const std::string& file)
     {
         return QDir(QFileInfo(QString::fromStdString(file)).absolutePath()).entryList({ "*.tmp", "*.lock" }, QDir::AllEntries);
     }
 
-    std::shared_ptr<SlowTransport> transport = std::make_shared<SlowTransport>();
+    std::shared_ptr<velmo::test::FakeHTTPTransport> transport = std::make_shared<velmo::test::FakeHTTPTransport>();
     std::shared_ptr<velmo::test::FakeCredentialStore> store = std::make_shared<velmo::test::FakeCredentialStore>();
     velmo::test::ScratchDir home;
     CLICredentialReader reader { home.path().toStdString() };
@@ -132,10 +108,10 @@ TEST_F(TokenCoordinatorTest, NothingToRenewGivesNothingAndANewerStoredSessionWin
 TEST_F(TokenCoordinatorTest, ExpiringSessionIsRenewedAndSavedWholeValidOneOnlyWhenForced)
 {
     store->tokens = session("access-1", nowMillis + 30'000);
-    transport->fake.respond(200, R"({"access_token":" access-2\n","expires_in":3600,"token_type":"bearer"})");
+    transport->respond(200, R"({"access_token":" access-2\n","expires_in":3600,"token_type":"bearer"})");
     auto outcome = renew(app(*store->tokens));
     ASSERT_EQ(requests(), 1u);
-    const HTTPRequest& request = transport->fake.requests.front();
+    const HTTPRequest& request = transport->requests.front();
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.url, QUrl("https://auth.example.test/base/oauth/token"));
     EXPECT_EQ(request.headers, (QList<QPair<QByteArray, QByteArray>> { { "Content-Type", "application/x-www-form-urlencoded" } }));
@@ -145,14 +121,14 @@ TEST_F(TokenCoordinatorTest, ExpiringSessionIsRenewedAndSavedWholeValidOneOnlyWh
     EXPECT_EQ(*outcome.value, app(*store->tokens));
     // A rotated refresh token is kept, trimmed; a record without expiry is renewed too.
     store->tokens = session("access-1", std::nullopt);
-    transport->fake.respond(200, R"({"access_token":"access-2","refresh_token":" refresh-2 \n","expires_in":59.5})");
+    transport->respond(200, R"({"access_token":"access-2","refresh_token":" refresh-2 \n","expires_in":59.5})");
     ASSERT_TRUE(renew(app(*store->tokens)).ok());
     EXPECT_EQ(store->tokens, (StoredTokens { "access-2", "refresh-2", nowMillis + 59'500, "client-1" }));
     // 61 s left is still valid (60 s would not be), unless the API refused it.
     store->tokens = session("access-1", nowMillis + 61'000);
     EXPECT_EQ(*renew(app(*store->tokens)).value, app(*store->tokens));
     EXPECT_EQ(requests(), 2u);
-    transport->fake.respond(200, renewed);
+    transport->respond(200, renewed);
     EXPECT_EQ((*renew(app(*store->tokens), true).value)->token, "access-2");
 }
 
@@ -172,7 +148,7 @@ TEST_F(TokenCoordinatorTest, SessionsInFilesAreRenewedUnderTheirLockIntoRoomTake
             for (const QFileInfo& entry : QDir(QFileInfo(QString::fromStdString(path)).absolutePath()).entryInfoList({ "*.tmp", "*.lock" }, QDir::AllEntries))
                 duringRequest[entry.fileName().toStdString()] = entry.isDir() ? -1 : entry.size();
         };
-        transport->fake.respond(200, rotated);
+        transport->respond(200, rotated);
         auto outcome = waitForTask(coordinator(file).refreshIfNeeded(*old.credential(source)));
         EXPECT_EQ(*outcome.value, afterRotation.credential(source));
         EXPECT_EQ(VelmoJSON::decode<StoredTokens>(readAll(path).toStdString()), afterRotation);
@@ -198,7 +174,7 @@ TEST_F(TokenCoordinatorTest, IncompleteRepliesStoreNothing)
              R"({"access_token":"acc\u001b]0;x\u0007ess-2","expires_in":3600})",
              R"({"access_token":"access-2","refresh_token":"re\r\nfresh-2","expires_in":3600})",
              R"({"access_token":"access-2","refresh_token":"re\u0085fresh-2","expires_in":3600})" }) {
-        transport->fake.respond(200, body);
+        transport->respond(200, body);
         EXPECT_EQ(renew(app(*store->tokens)).errorText(), "Clerk returned an incomplete refresh response") << body;
     }
     EXPECT_EQ(store->saves, 0);
@@ -224,7 +200,7 @@ TEST_F(TokenCoordinatorTest, RefusedGrantsAreCredentialProblemsOtherFailuresMayP
         { 0, "Operation timed out", "Operation timed out", false },
     };
     for (const auto& c : cases) {
-        c.status ? transport->fake.respond(c.status, c.body) : transport->fake.failWith(NetworkError::Code::timedOut, c.body.toStdString());
+        c.status ? transport->respond(c.status, c.body) : transport->failWith(NetworkError::Code::timedOut, c.body.toStdString());
         try {
             renew(app(*store->tokens)).rethrow();
             ADD_FAILURE() << c.text;
@@ -235,7 +211,7 @@ TEST_F(TokenCoordinatorTest, RefusedGrantsAreCredentialProblemsOtherFailuresMayP
     }
     EXPECT_EQ(store->saves, 0);
     // The gate is not blocked: the next call renews.
-    transport->fake.respond(200, renewed);
+    transport->respond(200, renewed);
     EXPECT_EQ((*renew(app(*store->tokens)).value)->token, "access-2");
     EXPECT_EQ(requests(), std::size(cases) + 1);
 }
@@ -280,7 +256,7 @@ TEST_F(TokenCoordinatorTest, DiskFillingUpDuringTheRequestLosesNothing)
         while (::write(fd, block.data(), block.size()) > 0) { }
         ::close(fd);
     };
-    transport->fake.respond(200, rotated);
+    transport->respond(200, rotated);
     const TokenCoordinator coordinated = coordinator(store, onSmallDisk);
     auto outcome = waitForTask(coordinated.refreshIfNeeded(cli(session("access-1"))));
     EXPECT_EQ(onSmallDisk.readDetailed(), cli(afterRotation));
@@ -293,7 +269,7 @@ TEST_F(TokenCoordinatorTest, ARenewalThatCannotBeSavedIsKeptInMemoryUntilItIs)
     const StoredTokens old = session("access-1");
     store->tokens = old;
     store->failSave = true;
-    transport->fake.respond(200, renewed);
+    transport->respond(200, renewed);
     const TokenCoordinator shared = coordinator();
     const Credential inMemory = **waitForTask(shared.refreshIfNeeded(app(old))).value;
     EXPECT_EQ(inMemory.token, "access-2");
@@ -312,7 +288,7 @@ TEST_F(TokenCoordinatorTest, ARenewalThatCannotBeSavedIsKeptInMemoryUntilItIs)
     EXPECT_EQ(requests(), 1u);
     // A newer stored session (a new sign-in) replaces an unsaved one.
     store->failSave = true;
-    transport->fake.respond(200, R"({"access_token":"access-3","expires_in":3600})");
+    transport->respond(200, R"({"access_token":"access-3","expires_in":3600})");
     ASSERT_TRUE(waitForTask(shared.refreshAfterUnauthorized(inMemory)).ok());
     store->tokens = session("signed-in-again", nowMillis + 3'600'000);
     EXPECT_EQ(*waitForTask(shared.refreshIfNeeded(app(*store->tokens))).value, app(*store->tokens));
@@ -323,7 +299,7 @@ TEST_F(TokenCoordinatorTest, ConcurrentCallsRefreshOnceInCallOrder)
 {
     store->tokens = session("access-1");
     transport->latency = 30ms;
-    transport->fake.respond(200, renewed);
+    transport->respond(200, renewed);
     const TokenCoordinator shared = coordinator();
     const TokenCoordinator copy = shared; // copies share the gate
     std::stop_source stop;
@@ -353,7 +329,7 @@ TEST_F(TokenCoordinatorTest, CancellationDuringTheRequestStoresNothingAndRelease
     putCLITokens(session("access-1"));
     const QByteArray before = readAll(reader.tokensFile());
     transport->latency = 5s;
-    transport->fake.respond(200, renewed);
+    transport->respond(200, renewed);
     std::stop_source stop;
     QTimer::singleShot(50ms, [&] { stop.request_stop(); });
     auto outcome = waitForTask(coordinator().refreshIfNeeded(cli(session("access-1")), stop.get_token()));

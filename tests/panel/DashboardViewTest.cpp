@@ -6,43 +6,21 @@
 #include "InMemoryCredentialStore.h"
 #include "OffscreenQuickRenderer.h"
 #include "AsyncWait.h"
+#include "FakeHTTPTransport.h"
 #include "TestSupport.h"
 #include "UpdaterController.h"
 #include "UsageStore.h"
 
-#include <QCoroSignal>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace std::chrono_literals;
 using velmo::devserver::DemoAccount;
-
-class Gate : public QObject {
-    Q_OBJECT
-signals:
-    void opened();
-};
-
-// Answers every request with one status; when gated, only once the gate opens.
-struct GatedTransport final : HTTPTransport {
-    QCoro::Task<HTTPResponse> send(HTTPRequest, std::stop_token) override
-    {
-        if (gated) {
-            auto opened = qCoro(&gate, &Gate::opened);
-            co_await std::move(opened);
-        }
-        co_return HTTPResponse { status, "{\"error\":{\"message\":\"upstream down\"}}", {} };
-    }
-    int status = 500;
-    bool gated = false;
-    Gate gate;
-};
 
 bool near(QColor a, QColor b, int tolerance)
 {
@@ -93,7 +71,7 @@ public:
 
     void refreshWith(int status)
     {
-        transport->status = status;
+        transport->otherwise = HTTPResponse { status, "{\"error\":{\"message\":\"upstream down\"}}", {} };
         auto refresh = store->refresh();
         ASSERT_FALSE(velmo::test::waitForTask(std::move(refresh)).timedOut);
     }
@@ -110,14 +88,18 @@ public:
         settle();
     }
 
-    // VELMO_PANEL_PICTURES=DIR keeps every picture taken, for a look.
     void settle()
     {
         renderer.settle();
         image = renderer.grab();
-        static int taken = 0;
-        if (const QString folder = qEnvironmentVariable("VELMO_PANEL_PICTURES"); !folder.isEmpty())
-            image.save(QStringLiteral("%1/panel-%2.png").arg(folder).arg(++taken, 2, 10, QLatin1Char('0')));
+    }
+    // The refresh's two requests wait until released.
+    QCoro::Task<> heldRefresh()
+    {
+        transport->released = false;
+        for (const char* path : { "/v1/credits/balance", "/v1/usage" })
+            transport->respondTo(path, 500, "{}", true);
+        return store->refresh();
     }
 
     QQuickItem* item(const char* name) const { return root->findChild<QQuickItem*>(name); }
@@ -188,7 +170,7 @@ public:
     }
 
     velmo::test::ScratchDir scratch;
-    std::shared_ptr<GatedTransport> transport = std::make_shared<GatedTransport>();
+    std::shared_ptr<velmo::test::FakeHTTPTransport> transport = std::make_shared<velmo::test::FakeHTTPTransport>();
     std::shared_ptr<InMemoryCredentialStore> sessions = std::make_shared<InMemoryCredentialStore>();
     Timestamp clock = *VelmoJSON::parseDate("2025-06-01T12:00:00Z");
     std::unique_ptr<UsageStore> store;
@@ -201,73 +183,59 @@ public:
     QImage image;
 };
 
-TEST(DashboardView, EmptyStatesReplaceTheData)
+// Each state the store can be in: an empty state instead of the data, or the
+// data column with its loading or error line.
+TEST(DashboardView, EachStateShowsItsContentBadgeAndHero)
 {
     struct Case {
         const char* name;
         std::function<void(PanelScene&)> setUp;
-        QString title, detail;
-        ColorRole badge;
-    };
-    for (const Case& c : std::initializer_list<Case> {
-             { "signed out over a cache", [](auto& t) { t.cache(); }, "Not signed in",
-                 "Sign in with your browser in Settings, or run `velmo login` in the CLI.", ColorRole::secondary },
-             { "expired", [](auto& t) { t.signIn(30s); }, "Session expired",
-                 "Sign in again in Settings, or run `velmo login`.", ColorRole::red },
-             { "rejected, no data", [](auto& t) { t.signIn(); t.refreshWith(401); }, "Credential rejected",
-                 "upstream down", ColorRole::red },
-         }) {
-        SCOPED_TRACE(c.name);
-        PanelScene t;
-        c.setUp(t);
-        t.show();
-        ASSERT_TRUE(t.shown("emptyState"));
-        EXPECT_EQ(t.item("emptyState")->property("title").toString(), c.title);
-        EXPECT_TRUE(t.item("emptyState")->property("detail").toString().contains(c.detail.section('`', 0, 0)));
-        EXPECT_FALSE(t.shown("heroAmount"));
-        t.expectBadge(c.badge);
-    }
-}
-
-TEST(DashboardView, DataColumnWithItsLoadingOrErrorLine)
-{
-    struct Case {
-        const char* name;
-        std::function<void(PanelScene&)> setUp;
-        QString loading; // empty: the data is shown
+        QString empty, detail; // an empty state's title and the start of its detail
+        QString loading; // the data column: its loading line, or "" for the data
         bool errorLine;
         ColorRole badge, hero;
     };
+    const ColorRole primary = ColorRole::primary;
     for (const Case& c : std::initializer_list<Case> {
-             { "loading", [](auto& t) { t.signIn(); }, "Loading…", false, ColorRole::green, ColorRole::primary },
-             { "error, no data", [](auto& t) { t.signIn(); t.refreshWith(500); }, "upstream down", false,
-                 ColorRole::orange, ColorRole::primary },
-             { "error under data, out of credit", [](auto& t) { t.signIn(); t.cache(2min, 0); t.refreshWith(500); }, "",
-                 true, ColorRole::orange, ColorRole::red },
-             { "rejected with data", [](auto& t) { t.signIn(); t.cache(); t.refreshWith(401); }, "", true,
-                 ColorRole::red, ColorRole::primary },
-             { "ok", [](auto& t) { t.signIn(); t.cache(); }, "", false, ColorRole::green, ColorRole::primary },
-             { "ok but stale", [](auto& t) { t.signIn(); t.cache(1801s); }, "", false, ColorRole::orange,
-                 ColorRole::primary },
+             { "signed out over a cache", [](auto& t) { t.cache(); }, "Not signed in", "Sign in with your browser",
+                 "", false, ColorRole::secondary, primary },
+             { "expired", [](auto& t) { t.signIn(30s); }, "Session expired", "Sign in again in Settings", "", false,
+                 ColorRole::red, primary },
+             { "rejected, no data", [](auto& t) { t.signIn(); t.refreshWith(401); }, "Credential rejected",
+                 "upstream down", "", false, ColorRole::red, primary },
+             { "loading", [](auto& t) { t.signIn(); }, "", "", "Loading…", false, ColorRole::green, primary },
+             { "error, no data", [](auto& t) { t.signIn(); t.refreshWith(500); }, "", "", "upstream down", false,
+                 ColorRole::orange, primary },
+             { "error under data, out of credit", [](auto& t) { t.signIn(); t.cache(2min, 0); t.refreshWith(500); },
+                 "", "", "", true, ColorRole::orange, ColorRole::red },
+             { "rejected with data", [](auto& t) { t.signIn(); t.cache(); t.refreshWith(401); }, "", "", "", true,
+                 ColorRole::red, primary },
+             { "ok", [](auto& t) { t.signIn(); t.cache(); }, "", "", "", false, ColorRole::green, primary },
+             { "ok but stale", [](auto& t) { t.signIn(); t.cache(1801s); }, "", "", "", false, ColorRole::orange, primary },
          }) {
         SCOPED_TRACE(c.name);
         PanelScene t;
         c.setUp(t);
         t.show();
         t.expectBadge(c.badge);
-        EXPECT_FALSE(t.shown("emptyState"));
+        ASSERT_EQ(t.shown("emptyState"), !c.empty.isEmpty());
+        if (!c.empty.isEmpty()) {
+            EXPECT_EQ(t.item("emptyState")->property("title").toString(), c.empty);
+            EXPECT_TRUE(t.item("emptyState")->property("detail").toString().contains(c.detail));
+            EXPECT_FALSE(t.shown("heroAmount"));
+            continue;
+        }
         EXPECT_EQ(t.shown("loadingText"), !c.loading.isEmpty());
+        EXPECT_EQ(t.shown("errorLine"), c.errorLine);
         if (!c.loading.isEmpty()) {
             EXPECT_TRUE(t.item("loadingText")->property("text").toString().contains(c.loading));
+            continue;
         }
-        EXPECT_EQ(t.shown("errorLine"), c.errorLine);
-        if (c.loading.isEmpty()) {
-            EXPECT_TRUE(t.heroDrawnIn(t.model->theme()->color(c.hero)));
-            const auto bars = t.bars(5);
-            EXPECT_EQ(bars.runs, 30); // one bar per day, 2 points apart
-            EXPECT_NEAR(bars.tallest, 44, 1);
-            EXPECT_NEAR(bars.probed, 2, 1); // the day without spend is a stub
-        }
+        EXPECT_TRUE(t.heroDrawnIn(t.model->theme()->color(c.hero)));
+        const auto bars = t.bars(5);
+        EXPECT_EQ(bars.runs, 30); // one bar per day, 2 points apart
+        EXPECT_NEAR(bars.tallest, 44, 1);
+        EXPECT_NEAR(bars.probed, 2, 1); // the day without spend is a stub
     }
 }
 
@@ -278,8 +246,7 @@ TEST(DashboardView, RefreshingSpinsOrDimsTheButtonAndSaysSo)
     t.cache();
     for (const bool reduceMotion : { false, true }) {
         SCOPED_TRACE(reduceMotion);
-        t.transport->gated = true;
-        auto refresh = t.store->refresh();
+        auto refresh = t.heldRefresh();
         t.show(reduceMotion);
         ASSERT_TRUE(t.store->isRefreshing());
         EXPECT_EQ(t.item("footerNext")->property("text").toString(), "Refreshing…");
@@ -292,7 +259,7 @@ TEST(DashboardView, RefreshingSpinsOrDimsTheButtonAndSaysSo)
         } else {
             EXPECT_NE(std::fmod(icon->rotation(), 360.0), 0.0);
         }
-        QTimer::singleShot(0, &t.transport->gate, &Gate::opened);
+        t.transport->released = true;
         ASSERT_FALSE(velmo::test::waitForTask(std::move(refresh)).timedOut);
         t.settle();
         EXPECT_TRUE(button->isEnabled());
@@ -364,11 +331,10 @@ TEST(DashboardView, ModelSignalsRealChangesOnlyAndGuardsItsActions)
     EXPECT_EQ(resizes, 2);
 
     dashboard.refresh();
-    t.transport->gated = true;
-    auto refresh = t.store->refresh();
+    auto refresh = t.heldRefresh();
     dashboard.refresh(); // ignored while one runs (Ctrl+R included)
     EXPECT_EQ(refreshes, 1);
-    QTimer::singleShot(0, &t.transport->gate, &Gate::opened);
+    t.transport->released = true;
     ASSERT_FALSE(velmo::test::waitForTask(std::move(refresh)).timedOut);
 
     DailyBarsModel* bars = dashboard.usage()->bars();
@@ -394,4 +360,3 @@ TEST(DesktopAppearance, TheEnvironmentDecidesReducedMotion)
 
 } // namespace
 
-#include "DashboardViewTest.moc"

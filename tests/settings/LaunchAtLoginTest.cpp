@@ -1,7 +1,6 @@
 // The autostart entry in a scratch config folder, and the toggle over it.
 #include "LaunchAtLogin.h"
 #include "LaunchAtLoginModel.h"
-#include "../auth/QtPrinters.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -76,16 +75,14 @@ TEST_F(LaunchAtLoginTest, TheEntryIsWrittenReadBackAndRemoved)
     EXPECT_FALSE(QFile::exists(launch.entryPath()));
     EXPECT_FALSE(launch.isEnabled());
     launch.setEnabled(false); // nothing to remove is fine
-}
 
-TEST_F(LaunchAtLoginTest, AnAppImageStartsItself)
-{
+    // An AppImage starts itself, not the program inside its mount.
     const QString appImage = touch("apps/Velmo Usage.AppImage");
-    const LaunchAtLogin launch(scratch.filePath("config"), touch("tmp/.mount_x/usr/bin/velmo-usage"), appImage);
-    launch.setEnabled(true);
-    EXPECT_TRUE(launch.isEnabled());
-    EXPECT_EQ(launch.program(), appImage);
+    const LaunchAtLogin fromImage(scratch.filePath("config"), touch("tmp/.mount_x/usr/bin/velmo-usage"), appImage);
+    fromImage.setEnabled(true);
+    EXPECT_TRUE(fromImage.isEnabled());
     EXPECT_EQ(LaunchAtLogin::execProgram(LaunchAtLogin::execValue(appImage)), appImage);
+    EXPECT_EQ(fromImage.program(), appImage);
 }
 
 TEST_F(LaunchAtLoginTest, EnabledOnlyForAnEntryThatStartsUsAndIsNotSwitchedOff)
@@ -132,7 +129,7 @@ TEST_F(LaunchAtLoginTest, AFailedWriteShowsItsReasonAndTheToggleSnapsBack)
     EXPECT_TRUE(installed().isEnabled());
 }
 
-TEST_F(LaunchAtLoginTest, AnUnavailableToggleChangesNothing)
+TEST_F(LaunchAtLoginTest, AnUnavailableToggleChangesNothingAndThisProcessUsesXDGConfigHome)
 {
     LaunchAtLoginModel model(LaunchAtLogin(scratch.filePath("config"), touch("build/velmo-usage")));
     EXPECT_FALSE(model.available());
@@ -140,17 +137,8 @@ TEST_F(LaunchAtLoginTest, AnUnavailableToggleChangesNothing)
     model.setEnabled(true);
     EXPECT_FALSE(model.enabled());
     EXPECT_FALSE(QFile::exists(scratch.filePath("config/autostart/velmo-usage.desktop")));
-}
-
-TEST_F(LaunchAtLoginTest, ThisProcessUsesXDGConfigHome)
-{
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", scratch.filePath("xdg").toUtf8());
+    const velmo::test::ScopedEnv config("XDG_CONFIG_HOME", scratch.filePath("xdg"));
     EXPECT_EQ(LaunchAtLogin::forThisProcess().entryPath(), scratch.filePath("xdg/autostart/velmo-usage.desktop"));
-    if (saved.isNull())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", saved);
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include "OffscreenQuickRenderer.h"
 #include "SettingsModel.h"
 #include "SettingsWindow.h"
-#include "../auth/QtPrinters.h"
+#include "FakeHTTPTransport.h"
 #include "TestSupport.h"
 
 #include <QGuiApplication>
@@ -25,36 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Rejects every request.
-struct RejectingTransport final : HTTPTransport {
-    QCoro::Task<HTTPResponse> send(HTTPRequest, std::stop_token) override
-    {
-        co_return HTTPResponse { 401, R"({"error":{"message":"Invalid token"}})", {} };
-    }
-};
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QString& value)
-        : m_name(name)
-        , m_saved(qgetenv(name))
-    {
-        qputenv(name, value.toUtf8());
-    }
-    ~ScopedEnv()
-    {
-        if (m_saved.isNull())
-            qunsetenv(m_name);
-        else
-            qputenv(m_name, m_saved);
-    }
-
-private:
-    const char* m_name;
-    QByteArray m_saved;
-};
-
 // A container over a scratch home, keyring file and preferences; the
 // identity provider is a port that accepts and never answers, so a sign-in
 // waits for the browser until cancelled.
@@ -68,8 +38,9 @@ public:
             std::make_unique<SettingsStore>(
                 std::make_unique<QSettings>(scratch.filePath("defaults.ini"), QSettings::IniFormat)),
             sessions, std::nullopt, options);
-        container->store().setClient(
-            VelmoClient(QUrl("https://api.test"), HTTPClient(std::make_shared<RejectingTransport>(), 1, 0.0, 5.0)));
+        auto rejecting = std::make_shared<velmo::test::FakeHTTPTransport>();
+        rejecting->otherwise = HTTPResponse { 401, R"({"error":{"message":"Invalid token"}})", {} };
+        container->store().setClient(VelmoClient(QUrl("https://api.test"), HTTPClient(rejecting, 1, 0.0, 5.0)));
     }
 
     ~FormFixture()
@@ -119,8 +90,8 @@ public:
 
     velmo::test::ScratchDir scratch;
     QTcpServer silentProvider;
-    ScopedEnv home { "HOME", scratch.path() };
-    ScopedEnv provider { "VELMO_AUTH_URL", listenSilently() };
+    velmo::test::ScopedEnv home { "HOME", scratch.path() };
+    velmo::test::ScopedEnv provider { "VELMO_AUTH_URL", listenSilently() };
     std::shared_ptr<FileCredentialStore> sessions
         = std::make_shared<FileCredentialStore>(scratch.filePath("session.json").toStdString());
     std::unique_ptr<AppContainer> container;
@@ -142,14 +113,10 @@ public:
         settle();
     }
 
-    // VELMO_SETTINGS_PICTURES=DIR keeps every picture taken, for a look.
     void settle()
     {
         renderer.settle(500ms);
         image = renderer.grab();
-        static int taken = 0;
-        if (const QString folder = qEnvironmentVariable("VELMO_SETTINGS_PICTURES"); !folder.isEmpty())
-            image.save(QStringLiteral("%1/settings-%2.png").arg(folder).arg(++taken, 2, 10, QLatin1Char('0')));
     }
 
     QQuickItem* item(const char* name) const { return root->findChild<QQuickItem*>(name); }
@@ -186,8 +153,8 @@ TEST(SettingsForm, EachSignInStateShowsItsRowsAndButtons)
                  "Sign in with Browser", "", true, false, false, true },
              { "browser with the CLI also signed in", [](auto& t) { t.signInWithCLI(); t.signInWithBrowser(); },
                  "Browser sign-in", "Signed in", "Sign in with Browser", "", true, false, true, true },
-             { "signing in", [](auto& t) { t.container->login().signIn(); }, "Not signed in", "Not signed in",
-                 "Waiting for browser…", "", false, true, false, false },
+             { "signing in again", [](auto& t) { t.signInWithBrowser(); t.container->login().signIn(); },
+                 "Browser sign-in", "Not signed in", "Waiting for browser…", "", true, true, true, true },
              { "rejected", [](auto& t) { t.signInWithBrowser(); t.refresh(); }, "Browser sign-in", "Not signed in",
                  "Sign in with Browser", "Credential rejected: Invalid token", true, false, true, true },
              { "expired", [](auto& t) { t.signInWithBrowser(30s); }, "Browser sign-in", "Not signed in",
@@ -334,8 +301,6 @@ TEST_F(SettingsWindowTest, AFixedNormalWindowKeptAcrossCloses)
     // More than 520 points of form: it scrolls.
     QQuickItem* scroller = item("scroller");
     EXPECT_GT(scroller->property("contentHeight").toDouble(), 520);
-    if (const QString folder = qEnvironmentVariable("VELMO_SETTINGS_PICTURES"); !folder.isEmpty())
-        first->grabWindow().save(folder + "/settings-window.png");
 
     key(Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(first->isVisible());
@@ -375,12 +340,8 @@ TEST_F(SettingsWindowTest, EditingKeysReturnAndApplyAndTheDraftComingBackFromThe
     EXPECT_EQ(advanced->draft(), "https://api.example");
     EXPECT_EQ(item("baseURLField")->property("text").toString(), "https://api.example");
     EXPECT_FALSE(item("applyButton")->isEnabled());
-}
-
-TEST_F(SettingsWindowTest, ControlQAsksToQuit)
-{
     QSignalSpy quit(&window, &SettingsWindow::quitRequested);
-    showAndFocusField();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.window()));
     key(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(quit.count(), 1);
 }

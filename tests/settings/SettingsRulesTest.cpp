@@ -4,21 +4,16 @@
 #include "InMemoryCredentialStore.h"
 #include "KeychainCredentialStore.h"
 #include "SettingsRules.h"
-#include "../auth/QtPrinters.h"
 #include "TestSupport.h"
 #include "AppInfo.h"
 
-#include <QDir>
-#include <QFile>
 #include <gtest/gtest.h>
 
 namespace {
 
 using Status = UsageStore::Status;
 using SettingsRules::Note;
-using SettingsRules::SignIn;
 
-const Credential browser { .token = "vat_0123456789abcdef", .source = CredentialSource::app };
 const Credential cli { .token = "vat_cli_0123456789ab", .source = CredentialSource::cliTokens };
 
 TEST(SettingsRules, OnlyRejectedAndExpiredSessionsGetANote)
@@ -39,70 +34,29 @@ TEST(SettingsRules, OnlyRejectedAndExpiredSessionsGetANote)
     EXPECT_EQ(SettingsRules::statusNote(Status::credentialRejected("bad\x1b[2Jtoken"))->text, "bad[2Jtoken");
 }
 
-TEST(SettingsRules, SignInRowOffersCancelWhileWaitingAndSignOutForTheAppsOwnSession)
-{
-    struct Case {
-        bool signingIn;
-        std::optional<Credential> credential;
-        SignIn row;
-    };
-    for (const Case& c : std::initializer_list<Case> {
-             { false, std::nullopt, { "Sign in with Browser", false, false, false } },
-             { false, browser, { "Sign in with Browser", false, false, true } },
-             { false, cli, { "Sign in with Browser", false, false, false } },
-             { true, std::nullopt, { "Waiting for browser…", true, true, false } },
-             { true, browser, { "Waiting for browser…", true, true, true } },
-         })
-        EXPECT_EQ(SettingsRules::signIn(c.signingIn, c.credential), c.row) << c.signingIn << c.credential.has_value();
-}
-
-// Each thing the velmo CLI's token file can hold, read by the real reader.
+// What the CLI's session is to the settings window; failures read as the
+// reader describes them, cleaned of control characters.
 TEST(SettingsRules, CLIStatusForEachReaderOutcome)
 {
+    using ReaderError = CLICredentialReader::ReaderError;
     struct Case {
-        const char* name;
-        std::optional<QByteArray> file; // none: no tokens.json; "/": a folder in its place
+        std::function<std::optional<Credential>()> read;
         std::optional<CredentialSource> current;
         QString status;
     };
-    const QByteArray session = R"({"accessToken":"vat_cli","refreshToken":"r","expiresAt":1,"clientId":"c"})";
     for (const Case& c : std::initializer_list<Case> {
-             { "no file", std::nullopt, std::nullopt, "Not signed in" },
-             { "session, in use", session, CredentialSource::cliTokens, "In use" },
-             { "session, app's own in use", session, CredentialSource::app, "Signed in" },
-             { "session, nothing in use", session, std::nullopt, "Signed in" },
-             { "api key", R"({"accessToken":"  sk-live-123"})", std::nullopt, "API key — run `velmo login`" },
-             { "empty token", R"({"accessToken":" "})", std::nullopt, "tokens.json contains an empty access token" },
-             { "not json", "{", std::nullopt, "" },
-             { "a folder", "/", std::nullopt, "" },
-         }) {
-        SCOPED_TRACE(c.name);
-        velmo::test::ScratchDir home;
-        const CLICredentialReader reader(home.path().toStdString());
-        QDir().mkpath(QString::fromStdString(reader.velmoDirectory()));
-        const QString tokens = QString::fromStdString(reader.tokensFile());
-        if (c.file == "/") {
-            QDir().mkpath(tokens);
-        } else if (c.file) {
-            QFile out(tokens);
-            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-            out.write(*c.file);
-        }
-        const QString status = SettingsRules::cliStatus([&] { return reader.readDetailed(); }, c.current);
-        if (c.status.isEmpty()) {
-            // A failing read shows the reader's own description.
-            std::string description;
-            try {
-                reader.readDetailed();
-            } catch (const std::exception& error) {
-                description = error.what();
-            }
-            ASSERT_FALSE(description.empty());
-            EXPECT_EQ(status.toStdString(), description);
-        } else {
-            EXPECT_EQ(status, c.status);
-        }
-    }
+             { [] { return std::nullopt; }, CredentialSource::app, "Not signed in" },
+             { [] { return cli; }, CredentialSource::cliTokens, "In use" },
+             { [] { return cli; }, CredentialSource::app, "Signed in" },
+             { [] { return cli; }, std::nullopt, "Signed in" },
+             { []() -> std::optional<Credential> { throw ReaderError(ReaderError::staticKey); }, std::nullopt,
+                 "API key — run `velmo login`" },
+             { []() -> std::optional<Credential> { throw ReaderError(ReaderError::invalidToken); }, std::nullopt,
+                 "tokens.json contains an empty access token" },
+             { []() -> std::optional<Credential> { throw std::runtime_error("Is a\x1b[2J directory"); }, std::nullopt,
+                 "Is a[2J directory" },
+         })
+        EXPECT_EQ(SettingsRules::cliStatus(c.read, c.current), c.status);
 }
 
 TEST(SettingsRules, SmallTexts)

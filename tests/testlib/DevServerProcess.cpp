@@ -14,7 +14,7 @@ DevServerProcess::DevServerProcess(const QStringList& extraArguments, std::chron
 {
     // The server's request log goes to the test's own stderr, shown when a test fails.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(executablePath(), QStringList { "--port", "0" } + extraArguments);
+    m_process.start(QStringLiteral(VELMO_DEVSERVER_PATH), QStringList { "--port", "0" } + extraArguments);
 
     QDeadlineTimer watchdog(startTimeout);
     if (!m_process.waitForStarted(static_cast<int>(watchdog.remainingTime())))
@@ -45,19 +45,9 @@ DevServerProcess::~DevServerProcess()
     }
 }
 
-QString DevServerProcess::executablePath()
-{
-    return QStringLiteral(VELMO_DEVSERVER_PATH);
-}
-
 QUrl DevServerProcess::baseURL() const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-}
-
-bool DevServerProcess::isRunning() const
-{
-    return m_process.state() == QProcess::Running;
 }
 
 Json DevServerProcess::admin(const std::string& method, const std::string& path, const Json& body)
@@ -87,15 +77,9 @@ DevServerProcess::Session DevServerProcess::issueSession(std::int64_t expiresIn)
         reply.at("access_token").get<std::string>(),
         reply.at("refresh_token").get<std::string>(),
         reply.at("client_id").get<std::string>(),
-        reply.at("expires_in").get<std::int64_t>(),
         reply.at("expires_at_ms").get<std::int64_t>(),
         reply.at("cli_tokens"),
     };
-}
-
-void DevServerProcess::injectFault(const Json& fault)
-{
-    admin("POST", "/admin/fault", fault);
 }
 
 void DevServerProcess::injectStatus(const std::string& endpoint, int status, int count, int retryAfter)
@@ -106,36 +90,11 @@ void DevServerProcess::injectStatus(const std::string& endpoint, int status, int
     injectFault(fault);
 }
 
-void DevServerProcess::clearFaults()
-{
-    admin("POST", "/admin/faults/clear");
-}
-
-void DevServerProcess::setLatency(int ms, const std::string& endpoint)
-{
-    admin("POST", "/admin/latency", Json { { "ms", ms }, { "endpoint", endpoint } });
-}
-
 std::int64_t DevServerProcess::revokeAccessTokens(bool refreshTokensToo)
 {
     return admin("POST", "/admin/revoke", Json { { "refresh_tokens", refreshTokensToo } })
         .at("revoked_access_tokens")
         .get<std::int64_t>();
-}
-
-Json DevServerProcess::setConfig(const Json& config)
-{
-    return admin("POST", "/admin/config", config);
-}
-
-Json DevServerProcess::counters()
-{
-    return admin("GET", "/admin/counters");
-}
-
-void DevServerProcess::reset()
-{
-    admin("POST", "/admin/reset");
 }
 
 int DevServerProcess::stop()

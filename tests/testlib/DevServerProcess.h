@@ -27,7 +27,6 @@ public:
         std::string accessToken;
         std::string refreshToken;
         std::string clientId;
-        std::int64_t expiresIn = 0;
         std::int64_t expiresAtMs = 0;
         // {"accessToken","refreshToken","expiresAt","clientId"}: the token file's JSON.
         nlohmann::json cliTokens;
@@ -43,25 +42,26 @@ public:
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT": the base URL of both the API and the identity provider.
     QUrl baseURL() const;
-    bool isRunning() const;
 
     // POST /admin/session; `expiresIn` < 0 keeps the server's configured lifetime.
     Session issueSession(std::int64_t expiresIn = -1);
     // POST /admin/fault with a fault object (see tools/devserver/README.md).
-    void injectFault(const nlohmann::json& fault);
+    void injectFault(const nlohmann::json& fault) { admin("POST", "/admin/fault", fault); }
     // The next `count` answers of `endpoint` get `status` (+ Retry-After when >= 0).
     void injectStatus(const std::string& endpoint, int status, int count = 1, int retryAfter = -1);
-    void clearFaults();
     // Added latency for one endpoint, or every one with "*".
-    void setLatency(int ms, const std::string& endpoint = "*");
+    void setLatency(int ms, const std::string& endpoint = "*")
+    {
+        admin("POST", "/admin/latency", { { "ms", ms }, { "endpoint", endpoint } });
+    }
     // Revokes every access token (and refresh token when asked); returns how many were live.
     std::int64_t revokeAccessTokens(bool refreshTokensToo = false);
     // POST /admin/config, e.g. {"expires_in": 5}; returns the whole configuration.
-    nlohmann::json setConfig(const nlohmann::json& config);
+    nlohmann::json setConfig(const nlohmann::json& config) { return admin("POST", "/admin/config", config); }
     // GET /admin/counters.
-    nlohmann::json counters();
+    nlohmann::json counters() { return admin("GET", "/admin/counters"); }
     // POST /admin/reset: back to the start-up configuration, no faults, no sessions.
-    void reset();
+    void reset() { admin("POST", "/admin/reset"); }
     // Any admin call: method "GET" or "POST", path such as "/admin/state".
     nlohmann::json admin(const std::string& method, const std::string& path,
         const nlohmann::json& body = nlohmann::json::object());
@@ -69,9 +69,6 @@ public:
     // SIGTERM, then waits (with a watchdog) for the exit; returns the exit
     // code, or -1 when it had to be killed or crashed.
     int stop();
-
-    // The velmo-devserver binary this build made.
-    static QString executablePath();
 
 private:
     QProcess m_process;

@@ -9,48 +9,101 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <functional>
+#include <map>
 #include <memory>
 #include <variant>
 #include <vector>
 
 namespace velmo::test {
 
-// A transport that answers from a script, one entry per request, and records
-// what it was asked. An exhausted script answers 599 so a test sees the
-// extra request instead of hanging.
+// A transport that answers from scripts and records what it was asked: a
+// URL path with a script of its own answers from it, every other request
+// from the shared script, then `otherwise`; with nothing left it answers 599
+// so a test sees the extra request instead of hanging. A held answer waits
+// until `released` (a stop request ends it, counted in `cancelled`).
 class FakeHTTPTransport final : public HTTPTransport {
 public:
     using Outcome = std::variant<HTTPResponse, std::exception_ptr>;
+    struct Entry {
+        Outcome outcome;
+        bool held = false;
+    };
 
     void respond(int status, QByteArray body = {}, QList<QPair<QByteArray, QByteArray>> headers = {})
     {
-        script.push_back(HTTPResponse { status, std::move(body), std::move(headers) });
+        script.push_back({ HTTPResponse { status, std::move(body), std::move(headers) } });
+    }
+    void respondTo(const QString& path, int status, QByteArray body = {}, bool held = false)
+    {
+        routes[path].push_back({ HTTPResponse { status, std::move(body), {} }, held });
     }
     template <typename Error>
-    void fail(Error error) { script.push_back(std::make_exception_ptr(std::move(error))); }
+    void fail(Error error, const QString& path = {})
+    {
+        (path.isEmpty() ? script : routes[path]).push_back({ std::make_exception_ptr(std::move(error)) });
+    }
     void failWith(NetworkError::Code code, std::string text = "network failure") { fail(NetworkError(code, std::move(text))); }
     // The next request waits until it is cancelled.
-    void hang() { script.push_back(std::exception_ptr()); }
+    void hang() { script.push_back({ std::exception_ptr() }); }
 
     QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token stop) override
     {
         requests.push_back(request);
-        if (script.empty())
-            co_return HTTPResponse { 599, "script exhausted", {} };
-        Outcome next = std::move(script.front());
-        script.pop_front();
-        if (auto* response = std::get_if<HTTPResponse>(&next))
+        maxInFlight = std::max(maxInFlight, ++inFlight);
+        const std::shared_ptr<void> leaving(nullptr, [this](void*) { --inFlight; });
+        if (duringRequest)
+            duringRequest();
+        if (latency.count() > 0)
+            co_await cancellableSleep(latency, stop);
+        auto route = routes.find(request.url.path());
+        auto& queue = route != routes.end() && !route->second.empty() ? route->second : script;
+        if (queue.empty())
+            co_return otherwise.value_or(HTTPResponse { 599, "script exhausted", {} });
+        const Entry next = std::move(queue.front());
+        queue.pop_front();
+        try {
+            while (next.held && !released)
+                co_await cancellableSleep(std::chrono::milliseconds(5), stop);
+        } catch (const CancellationError&) {
+            ++cancelled;
+            throw;
+        }
+        if (auto* response = std::get_if<HTTPResponse>(&next.outcome))
             co_return *response;
-        auto error = std::get<std::exception_ptr>(next);
-        if (!error) {
+        if (!std::get<std::exception_ptr>(next.outcome)) {
             co_await cancellableSleep(std::chrono::hours(1), stop);
             throw std::logic_error("a hung request was not cancelled");
         }
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::get<std::exception_ptr>(next.outcome));
     }
 
-    std::deque<Outcome> script;
+    // The header `name` of the last request to `path` ("" when none).
+    QByteArray header(const QString& path, const QByteArray& name) const
+    {
+        for (auto it = requests.rbegin(); it != requests.rend(); ++it)
+            if (it->url.path() == path)
+                for (const auto& [key, value] : it->headers)
+                    if (key == name)
+                        return value;
+        return {};
+    }
+    std::size_t requestsTo(const QString& path) const
+    {
+        return std::count_if(requests.begin(), requests.end(), [&](const HTTPRequest& r) { return r.url.path() == path; });
+    }
+
+    std::deque<Entry> script;
+    std::map<QString, std::deque<Entry>> routes;
+    std::optional<HTTPResponse> otherwise;
     std::vector<HTTPRequest> requests;
+    bool released = false;
+    int cancelled = 0;
+    // Before each answer: a hook, then a delay (so that overlapping requests would show).
+    std::function<void()> duringRequest;
+    std::chrono::milliseconds latency { 0 };
+    int inFlight = 0;
+    int maxInFlight = 0;
 };
 
 // Records back-off waits instead of sleeping; still honours cancellation.

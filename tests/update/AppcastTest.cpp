@@ -1,5 +1,5 @@
 #include "Appcast.h"
-#include "QtPrinters.h"
+#include "TestSupport.h"
 #include "UpdateError.h"
 #include "UpdateFixture.h"
 #include "UpdateTransfer.h"

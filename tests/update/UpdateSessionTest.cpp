@@ -1,5 +1,4 @@
 #include "UpdateSession.h"
-#include "QtPrinters.h"
 #include "TestSupport.h"
 #include "UpdateFixture.h"
 

@@ -1,6 +1,5 @@
 #include "UpdaterController.h"
 #include "LogCapture.h"
-#include "QtPrinters.h"
 #include "TestSupport.h"
 #include "UpdateFixture.h"
 
