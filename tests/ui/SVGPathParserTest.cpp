@@ -187,42 +187,4 @@ TEST(SVGPathParserBadInput, CoordinatesBeyondQtsRangeEndThePath)
         steps("M0 0 C 0 0 -5e127 0 5e127 0 S 1 1 1 1"), (Steps { "M 0 0", "C 0 0 -5e+127 0 5e+127 0" }));
 }
 
-TEST(SVGPathParserBadInput, MegabytesOfDataParseInOnePass)
-{
-    std::string lines = "M0 0";
-    constexpr int count = 200'000;
-    for (int i = 0; i < count / 2; ++i)
-        lines += " L1 2 3 4";
-    const QPainterPath path = SVGPathParser::parse(lines);
-    ASSERT_EQ(path.elementCount(), count + 1);
-    EXPECT_EQ(path.elementAt(count).x, 3);
-    EXPECT_EQ(path.elementAt(count).y, 4);
-
-    // One enormous number, and runs that restart the buffer at every byte.
-    const std::size_t megabytes = 2 * 1024 * 1024;
-    EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, '7')).empty());
-    EXPECT_TRUE(SVGPathParser::tokenize(std::string(megabytes, '-')).empty());
-    EXPECT_TRUE(SVGPathParser::parse(std::string(megabytes, 'A') + "1 2").isEmpty());
-}
-
-TEST(SVGPathParserBadInput, RandomTextNeverYieldsAnUnusableCoordinate)
-{
-    const std::string alphabet = "MmLlHhVvCcSsQqTtZzAa0123456789.-+eE ,\t#";
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::uniform_int_distribution<int> length(0, 120);
-    for (int round = 0; round < 2000; ++round) {
-        std::string text;
-        for (int i = length(random); i > 0; --i)
-            text += alphabet[pick(random)];
-        const QPainterPath path = SVGPathParser::parse(text);
-        for (int i = 0; i < path.elementCount(); ++i) {
-            const QPainterPath::Element e = path.elementAt(i);
-            ASSERT_TRUE(
-                std::isfinite(e.x) && std::isfinite(e.y) && std::abs(e.x) < 1e128 && std::abs(e.y) < 1e128)
-                << text;
-        }
-    }
-}
-
 } // namespace
