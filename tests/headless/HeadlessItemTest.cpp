@@ -2,6 +2,7 @@
 #include "StoreFixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -101,8 +102,10 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 
     // The CLI's file holds a static API key: that is what the line says.
     ASSERT_TRUE(QDir().mkpath(fixture.scratch.filePath("home/.velmo")));
-    velmo::test::writeFile(fixture.scratch.filePath("home/.velmo/tokens.json").toStdString(),
-        R"({"accessToken":"sk-live-1"})");
+    QFile cliFile(fixture.scratch.filePath("home/.velmo/tokens.json"));
+    ASSERT_TRUE(cliFile.open(QIODevice::WriteOnly));
+    cliFile.write(R"({"accessToken":"sk-live-1"})");
+    cliFile.close();
     EXPECT_EQ(HeadlessItem::inputs(store, ItemStyle::account).signedOutLine, "API key \u2014 run `velmo login`");
 
     fixture.signIn();

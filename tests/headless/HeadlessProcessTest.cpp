@@ -40,7 +40,7 @@ struct Outcome {
 };
 
 class HeadlessProcess : public testing::Test {
-protected:
+public:
     HeadlessProcess()
     {
         for (const char* folder : { "home/.velmo", "config", "data" })
