@@ -32,6 +32,12 @@ int runHeadless(int argc, char** argv, const CommandLine& commandLine)
     }
 }
 
+QString programName(int argc, char** argv)
+{
+    const QString program = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName() : QString();
+    return program.isEmpty() ? QStringLiteral("velmo-usage") : program;
+}
+
 } // namespace
 
 // Entry point only: read the command line and run one mode.
@@ -43,7 +49,16 @@ int main(int argc, char** argv)
         // Rendering for packaging runs on build machines without a display.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);
-        IconRenderer::render(commandLine.directory);
+        const IconRenderer::Result result = IconRenderer::render(commandLine.directory);
+        for (const auto& file : result.written)
+            std::printf("Wrote %s (%d\u00D7%d)\n", qUtf8Printable(file.path), file.pixels, file.pixels);
+        if (result.written.empty()) {
+            std::fprintf(stderr, "render failed: %s\n",
+                qUtf8Printable(result.failures.value(0, QStringLiteral("no icon could be drawn"))));
+            return 1;
+        }
+        for (const QString& skipped : result.failures)
+            std::fprintf(stderr, "skipped %s\n", qUtf8Printable(skipped));
         return 0;
     }
     case CommandLine::Mode::renderScreenshots: {
@@ -59,12 +74,13 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    case CommandLine::Mode::help: {
-        const QString program = argc > 0 ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName() : QString();
-        std::fputs(qUtf8Printable(CommandLine::usage(program.isEmpty() ? QStringLiteral("velmo-usage") : program)),
-            stdout);
+    case CommandLine::Mode::help:
+        std::fputs(qUtf8Printable(CommandLine::usage(programName(argc, argv))), stdout);
         return 0;
-    }
+    case CommandLine::Mode::usageError:
+        std::fprintf(stderr, "velmo-usage: %s\n\n%s", qUtf8Printable(commandLine.error),
+            qUtf8Printable(CommandLine::usage(programName(argc, argv))));
+        return 2;
     case CommandLine::Mode::version:
         std::fputs(qUtf8Printable(QStringLiteral("velmo-usage %1\n").arg(AppInfo::current().versionLabel())), stdout);
         return 0;

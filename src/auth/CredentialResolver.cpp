@@ -12,7 +12,9 @@ std::optional<Credential> CredentialResolver::resolve() const
     try {
         tokens = m_store->load();
     } catch (...) {
-        return std::nullopt;
+        // Whoever shows the state says why the store failed; a valid CLI
+        // session still works meanwhile.
+        tokens.reset();
     }
     if (tokens) {
         if (auto credential = tokens->credential(CredentialSource::app))

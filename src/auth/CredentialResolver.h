@@ -16,9 +16,8 @@ public:
     const std::shared_ptr<CredentialStoring>& store() const { return m_store; }
     const CLICredentialReader& cliReader() const { return m_cliReader; }
 
-    // Never fails. A store that fails to load means no credential: the tool's
-    // file is then not consulted, so a broken keyring never silently swaps
-    // the user's session for another one.
+    // Never fails. A store that fails to load counts as empty, so the tool's
+    // session is used; the views say that the store failed (never silently).
     std::optional<Credential> resolve() const;
     // Exactly cliReader().readDetailed(), failures passed on.
     std::optional<Credential> cliCredential() const;

@@ -2,6 +2,8 @@
 
 #include <QMutex>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
@@ -25,6 +27,8 @@ struct HandlerState {
     Destination destination = Destination::standardError;
     QByteArray socketPath;
 };
+
+std::atomic<quint64> drops { 0 };
 
 HandlerState& state()
 {
@@ -87,7 +91,8 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
         socketPath = state().socketPath;
     }
     if (destination == Destination::journal
-        && sendToJournal(journalDatagram(type, context.category, message), QString::fromLocal8Bit(socketPath)))
+        && sendToJournal(journalDatagram(type, context.category, message), QString::fromLocal8Bit(socketPath))
+            != JournalSend::unreachable)
         return;
     writeToStandardError(type, context, message);
 }
@@ -116,19 +121,34 @@ QByteArray journalDatagram(QtMsgType type, const char* category, const QString& 
     return out;
 }
 
-bool sendToJournal(const QByteArray& datagram, const QString& socketPath)
+JournalSend sendToJournal(const QByteArray& datagram, const QString& socketPath)
 {
     // One socket for the process, made on first use.
     static const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const QByteArray path = socketPath.toLocal8Bit();
     sockaddr_un address {};
     if (fd < 0 || path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path))
-        return false;
+        return JournalSend::unreachable;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
-    const auto sent = ::sendto(fd, datagram.constData(), static_cast<std::size_t>(datagram.size()), MSG_NOSIGNAL,
-        reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    return sent == datagram.size();
+    // A journal that stops reading must not freeze the thread that logs.
+    const auto sent = ::sendto(fd, datagram.constData(), static_cast<std::size_t>(datagram.size()),
+        MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    if (sent == datagram.size())
+        return JournalSend::sent;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (drops.fetch_add(1) == 0) {
+            std::fputs("velmo-usage: the journal is not keeping up; log lines are being dropped\n", stderr);
+            std::fflush(stderr);
+        }
+        return JournalSend::dropped;
+    }
+    return JournalSend::unreachable;
+}
+
+quint64 journalDrops()
+{
+    return drops.load();
 }
 
 void installMessageHandler(Destination destination, const QString& journalSocketPath)

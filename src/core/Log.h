@@ -32,7 +32,15 @@ void installMessageHandler(Destination destination, const QString& journalSocket
 // One entry in the journal's native protocol: MESSAGE, PRIORITY,
 // SYSLOG_IDENTIFIER and QT_CATEGORY fields.
 QByteArray journalDatagram(QtMsgType type, const char* category, const QString& message);
-// Sends one datagram to the journal's socket; false when nobody listens.
-bool sendToJournal(const QByteArray& datagram, const QString& socketPath);
+enum class JournalSend {
+    sent,
+    dropped, // the journal is not reading: the line is lost, never waited for
+    unreachable, // nobody listens: the caller writes to standard error instead
+};
+// Sends one datagram to the journal's socket without ever blocking. A
+// dropped line is counted, and the first drop is said once on standard error.
+JournalSend sendToJournal(const QByteArray& datagram, const QString& socketPath);
+// Lines dropped because the journal was not reading, since the start.
+quint64 journalDrops();
 
 } // namespace Log

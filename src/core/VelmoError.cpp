@@ -1,11 +1,14 @@
 #include "VelmoError.h"
 
+#include "SafeText.h"
+
 #include <utility>
 
 VelmoError::VelmoError(Kind kind, int status, std::string message)
     : m_kind(kind)
     , m_status(status)
-    , m_message(std::move(message))
+    // Messages come from servers and sockets: shown and logged clean.
+    , m_message(SafeText::clean(message))
 {
     switch (m_kind) {
     case Kind::unauthorized:

@@ -1,18 +1,22 @@
 #include "VelmoJSON.h"
 
 #include "JSONFields.h"
+#include "SafeText.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
 namespace VelmoJSON {
 
+// A description quotes the document (a bad date, the parser's "last read"
+// bytes) and a path names its keys: both are cleaned before anyone shows them.
 DecodingError::DecodingError(std::string description, std::string path)
-    : m_description(std::move(description))
-    , m_path(std::move(path))
+    : m_description(SafeText::clean(description))
+    , m_path(SafeText::clean(path))
 {
 }
 
@@ -55,7 +59,44 @@ std::string withoutExceptionTag(const char* message)
     return std::string(text);
 }
 
-struct TooDeep { };
+// The deepest nesting of arrays and objects in `text`, counted outside
+// strings, stopping as soon as it passes `limit`. One pass over the bytes: the
+// parser's own depth callback rescans parents and grows with the square of
+// the document. Malformed text is left for the parser to report.
+int nestingDepth(std::string_view text, int limit)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i; // the escaped character cannot end the string
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"':
+            inString = true;
+            break;
+        case '[':
+        case '{':
+            deepest = std::max(deepest, ++depth);
+            if (deepest > limit)
+                return deepest;
+            break;
+        case ']':
+        case '}':
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return deepest;
+}
 
 } // namespace
 
@@ -65,15 +106,10 @@ Json parse(std::string_view text)
         throw DecodingError("JSON document too large (" + std::to_string(text.size()) + " bytes)");
     // The parser itself keeps its own stack, but everything that walks the
     // result afterwards recurses: refuse absurd nesting up front.
-    const auto limitDepth = [](int depth, Json::parse_event_t, Json&) {
-        if (depth > maxDepth)
-            throw TooDeep {};
-        return true;
-    };
-    try {
-        return Json::parse(text.begin(), text.end(), limitDepth);
-    } catch (const TooDeep&) {
+    if (nestingDepth(text, maxDepth) > maxDepth)
         throw DecodingError("JSON nested deeper than " + std::to_string(maxDepth) + " levels");
+    try {
+        return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& error) {
         throw DecodingError("malformed JSON: " + withoutExceptionTag(error.what()));
     }

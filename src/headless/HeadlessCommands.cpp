@@ -7,11 +7,13 @@
 #include "LineWriter.h"
 #include "QtNetworkTransport.h"
 #include "RefreshTriggers.h"
+#include "SafeText.h"
 #include "SessionStorage.h"
 #include "UnixSignalNotifier.h"
 #include "WaybarRunner.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QSettings>
@@ -25,8 +27,9 @@ namespace HeadlessCommands {
 
 namespace {
 
-// How long a stop waits for a refresh in flight.
-constexpr std::chrono::seconds stopGracePeriod { 10 };
+// stop() aborts the requests in flight; if the loop has still not ended
+// after this, the container is torn down anyway.
+constexpr std::chrono::milliseconds stopGracePeriod { 500 };
 
 std::unique_ptr<AppContainer> makeContainer(AppContainer::Options options)
 {
@@ -71,16 +74,21 @@ int runEventLoop()
     return status;
 }
 
-QCoro::Task<> refreshAndPrint(AppContainer* container, bool text)
+// The cache, the credential, one refresh, then the line: 0 when the refresh
+// succeeded, else 1 with the reason on standard error (the line is still
+// printed: it says what the status bar would show).
+QCoro::Task<int> refreshAndPrint(QPointer<AppContainer> container, bool text, std::stop_token stop)
 {
     UsageStore& store = container->store();
     store.loadCache();
     store.reloadCredential();
-    auto refresh = store.refresh();
+    auto refresh = store.refresh(stop);
     co_await std::move(refresh);
+    if (!container || stop.stop_requested())
+        co_return 1;
     const ItemInputs inputs
         = HeadlessItem::inputs(store, HeadlessItem::itemStyle(container->settings().menuBarStyle()));
-    // A reader that went away (`| head -0`) is not our failure: exit 0 anyway.
+    // A reader that went away (`| head -0`) is not our failure.
     if (text) {
         const std::string lines = HeadlessItem::tooltipText(inputs);
         std::fwrite(lines.data(), 1, lines.size(), stdout);
@@ -88,6 +96,11 @@ QCoro::Task<> refreshAndPrint(AppContainer* container, bool text)
     } else {
         LineWriter(stdout).write(HeadlessItem::waybarJSON(inputs));
     }
+    if (inputs.status.kind == ItemStatus::Kind::ok)
+        co_return 0;
+    const std::vector<std::string> lines = StatusItemModel::tooltipLines(inputs);
+    printError(QString::fromStdString(SafeText::clean(lines.back())));
+    co_return 1;
 }
 
 // Opens the sign-in page where a desktop session exists; on a remote shell
@@ -110,16 +123,6 @@ int waybar()
     auto runner = std::make_unique<WaybarRunner>(store, [&out](const std::string& line) { return out.write(line); });
     UnixSignalNotifier signalNotifier { SIGUSR1, SIGTERM, SIGINT };
 
-    // The loop is between refreshes once it has set the next refresh time
-    // and nobody has woken it since; otherwise a refresh is (or is about to be)
-    // under way.
-    bool wokenSinceScheduled = false;
-    QObject::connect(&store, &UsageStore::nextRefreshAtChanged, [&] { wokenSinceScheduled = false; });
-    auto refreshUnderWay = [&] {
-        const auto& next = store.nextRefreshAt();
-        return !next || wokenSinceScheduled || store.isRefreshing() || store.now() >= *next;
-    };
-
     bool stopping = false;
     auto tearDown = [&] {
         if (!container)
@@ -133,23 +136,16 @@ int waybar()
             return;
         stopping = true;
         runner.reset();
-        // stop() cancels a refresh in flight; the loop then ends at once.
+        // stop() aborts a refresh in flight; the loop then ends at once. A
+        // hung server or a renewal must not keep us alive past the grace period.
         QObject::connect(container.get(), &AppContainer::stopped, [&] { QTimer::singleShot(0, tearDown); });
         container->stop();
-        if (!refreshUnderWay()) {
-            tearDown();
-            return;
-        }
-        // A refresh in flight finishes first (it ends by scheduling the next
-        // one), within a grace period: a hung server must not keep us alive.
-        QObject::connect(&store, &UsageStore::nextRefreshAtChanged, [&] { QTimer::singleShot(0, tearDown); });
         QTimer::singleShot(stopGracePeriod, tearDown);
     };
     QObject::connect(&signalNotifier, &UnixSignalNotifier::received, [&](int signalNumber) {
         if (signalNumber != SIGUSR1) {
             finish();
         } else if (!stopping) {
-            wokenSinceScheduled = true;
             container->refreshNow();
         }
     });
@@ -178,17 +174,34 @@ int once(bool text)
 {
     LineWriter::ignoreBrokenPipe();
     auto container = makeContainer(oneShotOptions());
+    UnixSignalNotifier signalNotifier { SIGTERM, SIGINT };
+    std::stop_source stop;
+    QObject::connect(&signalNotifier, &UnixSignalNotifier::received, [&](int) {
+        // The refresh's requests are aborted; its task then ends at once.
+        stop.request_stop();
+        printError(QStringLiteral("Cancelled"));
+        QTimer::singleShot(stopGracePeriod, [] { QCoreApplication::exit(1); });
+    });
     QTimer::singleShot(0, [&] {
-        // refresh() never fails (its outcome is the store's state), so the
-        // handler only makes sure the process ends whatever happens.
-        auto exitAfter = [](std::exception_ptr) { QCoreApplication::exit(0); };
+        // Whatever fails is said, and the status says it failed.
+        auto failed = [](std::exception_ptr error) {
+            QString reason = QStringLiteral("unknown failure");
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& failure) {
+                reason = SafeText::clean(QString::fromUtf8(failure.what()));
+            } catch (...) {
+            }
+            printError(QStringLiteral("velmo-usage: ") + reason);
+            QCoreApplication::exit(1);
+        };
         startDetached(
-            [](AppContainer* target, bool asText) -> QCoro::Task<> {
-                auto run = refreshAndPrint(target, asText);
-                co_await std::move(run);
-                QCoreApplication::exit(0);
-            }(container.get(), text),
-            exitAfter);
+            [](QPointer<AppContainer> target, bool asText, std::stop_token token) -> QCoro::Task<> {
+                auto run = refreshAndPrint(target, asText, token);
+                const int status = co_await std::move(run);
+                QCoreApplication::exit(status);
+            }(container.get(), text, stop.get_token()),
+            failed);
     });
     const int status = runEventLoop();
     container.reset();

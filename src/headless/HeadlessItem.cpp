@@ -1,5 +1,9 @@
 #include "HeadlessItem.h"
 
+#include "SafeText.h"
+
+#include <QString>
+
 #include <nlohmann/json.hpp>
 
 namespace HeadlessItem {
@@ -62,8 +66,41 @@ ItemInputs inputs(const UsageStore& store, ItemStyle style)
         out.balance = snapshot->balance;
         out.fetchedAt = snapshot->fetchedAt;
     }
+    out.loading = out.status.kind == ItemStatus::Kind::ok && !store.snapshot() && !store.lastAttemptAt();
+    explainCredential(store.resolver(), out);
     return out;
 }
+
+void explainCredential(const CredentialResolver& resolver, ItemInputs& inputs)
+{
+    try {
+        resolver.store()->load();
+    } catch (const std::exception& error) {
+        inputs.note = "Session store unreadable: " + SafeText::clean(std::string_view(error.what()));
+    }
+    inputs.signedOutLine = signInHint;
+    if (inputs.status.kind != ItemStatus::Kind::noCredential)
+        return;
+    try {
+        resolver.cliCredential();
+    } catch (const CLICredentialReader::ReaderError& error) {
+        if (error.kind() == CLICredentialReader::ReaderError::staticKey)
+            inputs.signedOutLine = "API key \u2014 run `velmo login`";
+    } catch (...) {
+        // Any other fault of the tool's file: signing in again is the way out.
+    }
+}
+
+namespace {
+
+// waybar reads text and tooltip as Pango markup: "&" or "<" in a server's
+// message would make it drop the whole tooltip.
+std::string markupEscaped(const std::string& text)
+{
+    return QString::fromStdString(text).toHtmlEscaped().toStdString();
+}
+
+} // namespace
 
 std::string waybarJSON(const ItemInputs& inputs)
 {
@@ -74,30 +111,29 @@ std::string waybarJSON(const ItemInputs& inputs)
     std::string text = appearance.title;
     if (!text.empty() && text.front() == ' ')
         text.erase(0, 1);
+    if (inputs.loading && text.empty())
+        text = "\u2026";
+
+    std::string tooltip;
+    for (const std::string& tooltipLine : appearance.tooltipLines)
+        tooltip += (tooltip.empty() ? "" : "\n") + SafeText::clean(tooltipLine);
 
     nlohmann::ordered_json line;
-    line["text"] = text;
-    line["tooltip"] = appearance.tooltip();
+    line["text"] = markupEscaped(text);
+    line["tooltip"] = markupEscaped(tooltip);
     line["class"] = StatusItemModel::waybarClasses(accountStyle);
     line["alt"] = statusName(inputs.status.kind);
-    // A server's error text is shown as it came; bytes that are not UTF-8
-    // become U+FFFD instead of ending the process.
+    // Cleaned above; the handler only keeps a stray byte from ending the process.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string tooltipText(const ItemInputs& inputs)
 {
     std::string text;
-    for (std::string line : StatusItemModel::tooltipLines(inputs)) {
-        // A server's message goes to a terminal here: its control bytes
-        // (escape sequences, line breaks) become spaces.
-        for (char& c : line) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7f)
-                c = ' ';
-        }
-        text += line + '\n';
-    }
+    // A server's message goes to a terminal here: no escape sequence, no
+    // line break of its own, no invalid UTF-8.
+    for (const std::string& line : StatusItemModel::tooltipLines(inputs))
+        text += SafeText::clean(line) + '\n';
     return text;
 }
 

@@ -19,18 +19,28 @@ ItemStyle itemStyle(SettingsStore::MenuBarStyle style);
 // "ok", "error", "credentialRejected", "noCredential", "credentialExpired".
 std::string_view statusName(ItemStatus::Kind kind);
 
-// The store's state as of store.now(): balance, status, staleness, fetch time.
+// The noCredential line of a terminal or status bar, where no settings window exists.
+inline constexpr char signInHint[] = "Not signed in \u2014 run velmo-usage --sign-in (or velmo login)";
+
+// The store's state as of store.now(): balance, status, staleness, fetch
+// time, loading until the first refresh ends, and explainCredential().
 ItemInputs inputs(const UsageStore& store, ItemStyle style);
+
+// The sign-in line: signInHint, or "API key — run `velmo login`" when the
+// velmo CLI holds a static API key; a note when the app's session store
+// cannot be read (the CLI's session is then used if it is valid).
+void explainCredential(const CredentialResolver& resolver, ItemInputs& inputs);
 
 // One line of waybar's custom-module JSON (return-type json), without the
 // line break: {"text","tooltip","class","alt"}. The text is the item title of
 // the "Account balance" style whatever `inputs.style` says, without the
 // leading space that keeps the tray's title clear of the mark: "$42.75",
-// "⚠︎ $42.75", "?". Text that is not valid UTF-8 is replaced, never thrown on.
+// "⚠︎ $42.75", "?", "…" while loading. Both are Pango-markup escaped and
+// cleaned of control characters and invalid UTF-8.
 std::string waybarJSON(const ItemInputs& inputs);
 
 // The tooltip lines, each followed by a line break ("--once --text"); control
-// characters inside a line become spaces.
+// characters inside a line are removed.
 std::string tooltipText(const ItemInputs& inputs);
 
 } // namespace HeadlessItem

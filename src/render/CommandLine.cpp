@@ -1,16 +1,18 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+#include <iterator>
+
 CommandLine CommandLine::parse(const QStringList& arguments)
 {
-    if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--render-icon"))
-        return { Mode::renderIcon, arguments.at(2) };
-    if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--render-screenshots"))
-        return { Mode::renderScreenshots, arguments.at(2) };
-    if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--once")
-        && arguments.at(2) == QLatin1String("--text"))
-        return { Mode::once, {}, true };
-    if (arguments.size() != 2)
+    if (arguments.size() <= 1)
         return {};
+    const QString& first = arguments.at(1);
+    for (const auto& [flag, mode] : { std::pair { QLatin1String("--render-icon"), Mode::renderIcon },
+             std::pair { QLatin1String("--render-screenshots"), Mode::renderScreenshots } }) {
+        if (first == flag)
+            return arguments.size() == 3 ? CommandLine { mode, arguments.at(2) } : CommandLine {};
+    }
     static const std::pair<QLatin1String, Mode> single[] = {
         { QLatin1String("--waybar"), Mode::waybar },
         { QLatin1String("--once"), Mode::once },
@@ -19,11 +21,29 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         { QLatin1String("--help"), Mode::help },
         { QLatin1String("--version"), Mode::version },
     };
-    for (const auto& [flag, mode] : single) {
-        if (arguments.at(1) == flag)
-            return { mode, {} };
+    const auto known = [&](const QString& argument) {
+        return argument == QLatin1String("--text") || argument == QLatin1String("--render-icon")
+            || argument == QLatin1String("--render-screenshots")
+            || std::any_of(std::begin(single), std::end(single), [&](const auto& s) { return argument == s.first; });
+    };
+    // The first argument that does not fit names the mistake.
+    auto misfit = [&](const QString& argument) {
+        CommandLine out { Mode::usageError };
+        out.error = known(argument) ? QStringLiteral("unexpected option '%1'").arg(argument)
+                                    : QStringLiteral("unknown option '%1'").arg(argument);
+        return out;
+    };
+    const auto found = std::find_if(std::begin(single), std::end(single), [&](const auto& s) { return first == s.first; });
+    if (found == std::end(single))
+        return misfit(first);
+    if (arguments.size() == 2)
+        return { found->second };
+    if (found->second == Mode::once && arguments.at(2) == QLatin1String("--text")) {
+        if (arguments.size() == 3)
+            return { Mode::once, {}, true };
+        return misfit(arguments.at(3));
     }
-    return {};
+    return misfit(arguments.at(2));
 }
 
 CommandLine CommandLine::parse(int argc, const char* const* argv)

@@ -3,8 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// What the program was asked to do. Only exact argument lists count: a flag
-// with the wrong number of arguments around it runs the application.
+// What the program was asked to do. No arguments runs the application, and so
+// does a render flag with the wrong number of arguments around it; any other
+// list that is not exactly one of the modes below is a usage error.
 struct CommandLine {
     enum class Mode {
         run, // the tray application
@@ -16,11 +17,13 @@ struct CommandLine {
         signOut, // "--sign-out": forget the app's own session
         help, // "--help": usage on standard output, exit 0
         version, // "--version": the version on standard output, exit 0
+        usageError, // anything else: `error` and the usage on standard error, exit 2
     };
 
     Mode mode = Mode::run;
     QString directory; // DIR of a render mode, as given
     bool text = false; // "--once --text": the tooltip lines instead of JSON
+    QString error; // usageError: "unknown option '--onec'"
 
     // `arguments` includes the program name as its first entry.
     static CommandLine parse(const QStringList& arguments);

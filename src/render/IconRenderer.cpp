@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QImageWriter>
 
 QString IconRenderer::Entry::fileName() const
 {
@@ -29,19 +30,26 @@ const std::array<IconRenderer::Entry, 10>& IconRenderer::table()
     return entries;
 }
 
-QStringList IconRenderer::render(const QString& directory)
+IconRenderer::Result IconRenderer::render(const QString& directory)
 {
     const QDir dir(directory);
-    dir.mkpath(QStringLiteral(".")); // a failure shows as failed writes below
+    const bool folderMade = dir.mkpath(QStringLiteral("."));
 
-    QStringList written;
+    Result result;
     for (const Entry& entry : table()) {
-        const QImage icon = VelmoGlyph::appIcon(entry.pixels());
-        if (icon.isNull())
-            continue;
         const QString path = dir.filePath(entry.fileName());
-        if (icon.save(path, "PNG"))
-            written.append(path);
+        const QImage icon = VelmoGlyph::appIcon(entry.pixels());
+        if (icon.isNull()) {
+            result.failures.append(path + QStringLiteral(": the icon could not be drawn"));
+            continue;
+        }
+        QImageWriter writer(path, "PNG");
+        if (writer.write(icon)) {
+            result.written.push_back({ path, entry.pixels() });
+            continue;
+        }
+        result.failures.append(path + QStringLiteral(": ")
+            + (folderMade ? writer.errorString() : QStringLiteral("cannot create the folder ") + directory));
     }
-    return written;
+    return result;
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <array>
+#include <vector>
 
 // Writes the application icon set (the hicolor PNGs of the desktop entry and
 // the packaging) into a folder, drawn with the same code as the running
@@ -26,9 +27,17 @@ public:
     // The ten icons, smallest first.
     static const std::array<Entry, 10>& table();
 
+    struct Written {
+        QString path;
+        int pixels = 0;
+    };
+    struct Result {
+        std::vector<Written> written; // in table order
+        QStringList failures; // "PATH: reason", one per icon not written
+    };
+
     // Creates `directory` (with missing parents) and writes every icon of the
-    // table into it. Failures are skipped silently - a folder that cannot be
-    // made, an image that cannot be drawn, a file that cannot be written -
-    // and the paths actually written are returned.
-    static QStringList render(const QString& directory);
+    // table into it. An icon that cannot be drawn or written is skipped and
+    // the others are still tried; the caller says what went wrong.
+    static Result render(const QString& directory);
 };

@@ -73,11 +73,13 @@ std::vector<std::string> tooltipLines(const ItemInputs& inputs)
         lines.emplace_back("Session expired \u2014 sign in again");
         break;
     case Kind::noCredential:
-        lines.emplace_back("Not signed in \u2014 open Settings");
+        lines.push_back(inputs.signedOutLine);
         break;
     case Kind::ok:
         break;
     }
+    if (inputs.note)
+        lines.push_back(*inputs.note);
     return lines;
 }
 
@@ -86,7 +88,7 @@ std::vector<std::string> waybarClasses(const ItemInputs& inputs)
     std::vector<std::string> classes;
     switch (inputs.status.kind) {
     case Kind::ok:
-        classes.emplace_back("ok");
+        classes.emplace_back(inputs.loading ? "loading" : "ok");
         break;
     case Kind::error:
         classes.emplace_back("error");

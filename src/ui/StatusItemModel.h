@@ -34,6 +34,14 @@ struct ItemInputs {
     bool stale = false; // the snapshot is older than StatusItemModel::staleAge
     std::optional<Timestamp> fetchedAt; // the snapshot's time; none without a snapshot
     Timestamp now;
+    // No data yet and the first refresh has not ended.
+    bool loading = false;
+    // The noCredential line: the tray points at its settings window, a
+    // terminal at the command that signs in.
+    std::string signedOutLine { "Not signed in \u2014 open Settings" };
+    // Why the credential is not what the user may expect (the app's session
+    // store could not be read), as an extra tooltip line.
+    std::optional<std::string> note;
 };
 
 // Which of the platform's text colours the title takes.
@@ -80,8 +88,8 @@ std::optional<std::string> badge(const ItemInputs& inputs);
 // "Velmo Usage"; the balances; "Updated 3m ago"; the status's own line.
 std::vector<std::string> tooltipLines(const ItemInputs& inputs);
 
-// CSS classes for a waybar module: one of "ok", "error", "auth" (rejected or
-// expired credential), "signed-out"; then "stale" when stale; then "empty"
+// CSS classes for a waybar module: one of "ok" ("loading" while loading),
+// "error", "auth" (rejected or expired credential), "signed-out"; then "stale" when stale; then "empty"
 // (account balance at or below zero) or else "low" (available balance under
 // the threshold).
 std::vector<std::string> waybarClasses(const ItemInputs& inputs);

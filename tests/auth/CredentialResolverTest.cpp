@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(CredentialResolverTest, AppSessionFirstThenTheCLIsAndNeverTheCLIsWhenTheStoreFails)
+TEST(CredentialResolverTest, AppSessionFirstThenTheCLIsAlsoWhenTheStoreFails)
 {
     const StoredTokens appSession { .accessToken = "app-token", .refreshToken = "r", .expiresAt = 1.7e12, .clientId = "c" };
     const QByteArray cliSession = R"({"accessToken":"cli-token","refreshToken":"r","clientId":"c"})";
@@ -22,7 +22,7 @@ TEST(CredentialResolverTest, AppSessionFirstThenTheCLIsAndNeverTheCLIsWhenTheSto
         { std::nullopt, false, cliSession, "cli-token", CredentialSource::cliTokens },
         { StoredTokens { .accessToken = " sk-live-123\n" }, false, cliSession, "cli-token", CredentialSource::cliTokens },
         { StoredTokens { .accessToken = " \n" }, false, cliSession, "cli-token", CredentialSource::cliTokens },
-        { appSession, true, cliSession, "", {} },
+        { appSession, true, cliSession, "cli-token", CredentialSource::cliTokens },
         { std::nullopt, false, R"({"accessToken":"sk-live-1"})", "", {} },
         { std::nullopt, false, "{broken", "", {} },
         { std::nullopt, false, {}, "", {} },

@@ -6,8 +6,6 @@
 #include <QCoroTimer>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 using namespace std::chrono_literals;
 using velmo::test::waitForTask;
 
@@ -34,19 +32,6 @@ TEST(Async, StartDetachedHandsEscapingExceptionsToTheHandler)
     QTimer::singleShot(5s, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_EQ(seen, "boom");
-}
-
-TEST(Async, SleepEndsAtOnceWhenStoppedFromAnotherThread)
-{
-    std::stop_source source;
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(20ms);
-        source.request_stop();
-    });
-    auto outcome = waitForTask(cancellableSleep(std::chrono::hours(1), source.get_token()), 10s);
-    stopper.join();
-    EXPECT_FALSE(outcome.timedOut);
-    EXPECT_THROW(outcome.rethrow(), CancellationError);
 }
 
 TEST(Async, SleepWithAStoppedTokenThrowsWithoutWaitingAndOtherwiseRunsToItsEnd)

@@ -80,12 +80,8 @@ struct HandlerGuard {
     ~HandlerGuard() { qInstallMessageHandler(nullptr); }
 };
 
-TEST(Log, FourNamedChannelsWithDebugOffUnlessTheRulesSayOtherwise)
+TEST(Log, DebugIsOffUnlessTheRulesSayOtherwise)
 {
-    EXPECT_STREQ(Log::app().categoryName(), "velmo-usage.app");
-    EXPECT_STREQ(Log::network().categoryName(), "velmo-usage.network");
-    EXPECT_STREQ(Log::auth().categoryName(), "velmo-usage.auth");
-    EXPECT_STREQ(Log::updates().categoryName(), "velmo-usage.updates");
     EXPECT_TRUE(Log::updates().isInfoEnabled());
     EXPECT_FALSE(Log::updates().isDebugEnabled());
     QLoggingCategory::setFilterRules(QStringLiteral("velmo-usage.updates.debug=true"));
@@ -139,6 +135,25 @@ TEST(Log, HandlerWritesToTheJournalAndFallsBackToStandardError)
     EXPECT_TRUE(written.contains("velmo-usage.app: snapshot cache write failed: disk full\n")) << written.toStdString();
     EXPECT_TRUE(written.contains("velmo-usage.auth: oauth client registered; opening browser\n")) << written.toStdString();
     EXPECT_TRUE(journal.receive().isEmpty());
+}
+
+TEST(Log, AJournalThatStopsReadingLosesLinesInsteadOfBlocking)
+{
+    velmo::test::ScratchDir scratch;
+    const QString socketPath = scratch.filePath("journal.socket");
+    FakeJournal journal(socketPath); // never read
+    ASSERT_TRUE(journal.bound());
+    const QByteArray datagram = Log::journalDatagram(QtInfoMsg, "c", QString(1000, 'x'));
+    StandardErrorCapture capture(scratch.filePath("stderr.txt"));
+    // The queue fills after a few hundred; a blocking send would hang here.
+    int sent = 0;
+    while (sent < 100'000 && Log::sendToJournal(datagram, socketPath) == Log::JournalSend::sent)
+        ++sent;
+    EXPECT_EQ(Log::sendToJournal(datagram, socketPath), Log::JournalSend::dropped);
+    EXPECT_GE(Log::journalDrops(), 2u);
+    const QByteArray said = capture.finish();
+    EXPECT_EQ(said.count("log lines are being dropped"), 1) << said.toStdString();
+    EXPECT_FALSE(journal.receive().isEmpty()) << "what was sent arrived";
 }
 
 } // namespace

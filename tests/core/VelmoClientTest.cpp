@@ -118,7 +118,9 @@ TEST(VelmoClient, MapsStatusesToErrors)
         { 403, "", "Credential rejected: forbidden" },
         { 500, R"({"error":"boom"})", "500: boom" },
         { 502, "\n <html>Bad gateway</html>\r\n", "502: <html>Bad gateway</html>" },
-        { 302, "", "302: found" },
+        { 300, "", "300: multiple choices" },
+        // Server text is shown clean: no escape sequence, no invalid UTF-8.
+        { 500, "\x1b]0;owned\x07 bad \xff byte", "500: ]0;owned bad \xEF\xBF\xBD byte" },
         { 999, "", "999: unknown status" },
     };
     for (const auto& c : cases) {
@@ -157,6 +159,8 @@ TEST(VelmoClient, NetworkFailuresAreNetworkErrors)
     Harness odd;
     odd.transport->fail(std::runtime_error("something else"));
     EXPECT_EQ(velmoError(odd.balance().error), VelmoError::network("something else"));
+    EXPECT_STREQ(VelmoError::missingCredential().what(), "No credential configured");
+    EXPECT_FALSE(VelmoError::missingCredential().isCredentialProblem());
 }
 
 TEST(VelmoClient, CancellationPassesThroughAndBadTokensNeverLeave)

@@ -92,6 +92,9 @@ TEST(JSONParse, MalformedDocumentsAreDecodingErrors)
     }
     EXPECT_EQ(decodeError("{\"currency\":\"U\\u0000SD\"}"), "text contains a NUL character");
     EXPECT_EQ(decodeError("[]"), "expected an object, found array");
+    // What a decoding error quotes from the document is shown clean.
+    EXPECT_EQ(decodeError(R"({"as_of":"\u001b[2J\u0007x"})"), "unrecognized date: [2Jx");
+    EXPECT_EQ(decodeError("{\"a\":\x1b\x07}").find_first_of("\x1b\x07"), std::string::npos);
 }
 
 TEST(JSONParse, DeepOrHugeDocumentsAreRefusedWithoutExhaustingTheStack)
@@ -103,8 +106,12 @@ TEST(JSONParse, DeepOrHugeDocumentsAreRefusedWithoutExhaustingTheStack)
     } catch (const VelmoJSON::DecodingError& error) {
         EXPECT_STREQ(error.what(), "JSON nested deeper than 128 levels");
     }
-    // Reasonable nesting is fine; a huge document is refused before parsing.
-    EXPECT_NO_THROW(VelmoJSON::parse(std::string(100, '[') + std::string(100, ']')));
+    // Reasonable nesting is fine, and brackets inside strings (escaped quotes
+    // included) are no nesting; a huge document is refused before parsing.
+    EXPECT_NO_THROW(VelmoJSON::parse(std::string(128, '[') + std::string(128, ']')));
+    EXPECT_THROW(VelmoJSON::parse(std::string(129, '[') + std::string(129, ']')), VelmoJSON::DecodingError);
+    EXPECT_NO_THROW(VelmoJSON::parse("[\"\\\"" + std::string(300, '[') + "\"]"));
+    EXPECT_NO_THROW(VelmoJSON::parse(R"({"a\\":[[]]})"));
     std::string huge = "\"" + std::string(VelmoJSON::maxDocumentBytes, 'x') + "\"";
     EXPECT_THROW(VelmoJSON::parse(huge), VelmoJSON::DecodingError);
 }

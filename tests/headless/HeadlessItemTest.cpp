@@ -1,21 +1,17 @@
 #include "HeadlessItem.h"
 #include "StoreFixture.h"
 
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 using namespace std::chrono_literals;
 using nlohmann::json;
 using velmo::test::StoreFixture;
+using K = ItemStatus::Kind;
 
 namespace {
-
-json parsed(const ItemInputs& inputs)
-{
-    const std::string line = HeadlessItem::waybarJSON(inputs);
-    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-    return json::parse(line);
-}
 
 ItemInputs withBalance(std::int64_t account, std::int64_t available, ItemStatus status = {})
 {
@@ -27,117 +23,102 @@ ItemInputs withBalance(std::int64_t account, std::int64_t available, ItemStatus 
     return inputs;
 }
 
-TEST(HeadlessItem, StatusAndStyleMapCaseForCase)
+TEST(HeadlessItem, WaybarLinePerState)
 {
-    using S = UsageStore::Status;
-    using K = ItemStatus::Kind;
-    EXPECT_EQ(HeadlessItem::itemStatus(S::ok()), (ItemStatus { K::ok, "" }));
-    EXPECT_EQ(HeadlessItem::itemStatus(S::error("server down")), (ItemStatus { K::error, "server down" }));
-    EXPECT_EQ(HeadlessItem::itemStatus(S::credentialRejected("invalid access token")),
-        (ItemStatus { K::credentialRejected, "invalid access token" }));
-    EXPECT_EQ(HeadlessItem::itemStatus(S::noCredential()), (ItemStatus { K::noCredential, "" }));
-    EXPECT_EQ(HeadlessItem::itemStatus(S::credentialExpired()), (ItemStatus { K::credentialExpired, "" }));
-
-    EXPECT_EQ(HeadlessItem::itemStyle(SettingsStore::MenuBarStyle::iconOnly), ItemStyle::iconOnly);
-    EXPECT_EQ(HeadlessItem::itemStyle(SettingsStore::MenuBarStyle::account), ItemStyle::account);
-
-    EXPECT_EQ(HeadlessItem::statusName(K::ok), "ok");
-    EXPECT_EQ(HeadlessItem::statusName(K::error), "error");
-    EXPECT_EQ(HeadlessItem::statusName(K::credentialRejected), "credentialRejected");
-    EXPECT_EQ(HeadlessItem::statusName(K::noCredential), "noCredential");
-    EXPECT_EQ(HeadlessItem::statusName(K::credentialExpired), "credentialExpired");
+    ItemInputs signedOut;
+    signedOut.status = { K::noCredential, {} };
+    signedOut.signedOutLine = HeadlessItem::signInHint;
+    ItemInputs loading;
+    loading.loading = true;
+    ItemInputs rejected = withBalance(0, 0, { K::credentialRejected, "invalid access token" });
+    rejected.stale = true;
+    ItemInputs iconOnly = withBalance(42'750'000, 30'000'000);
+    iconOnly.style = ItemStyle::iconOnly; // the bar shows the balance whatever the tray does
+    ItemInputs noted = withBalance(1'000'000, 1'000'000);
+    noted.note = "Session store unreadable: no keyring";
+    const struct {
+        ItemInputs inputs;
+        json text, classes, alt;
+        std::string tooltip;
+    } cases[] = {
+        { signedOut, "?", { "signed-out" }, "noCredential",
+            "Velmo Usage\nNot signed in \u2014 run velmo-usage --sign-in (or velmo login)" },
+        { loading, "\u2026", { "loading" }, "ok", "Velmo Usage" },
+        { withBalance(12'500'000'000, 12'500'000'000), "$12.5K", { "ok" }, "ok",
+            "Velmo Usage\nAvailable $12500.00 \u00B7 Account $12500.00\nUpdated 3m ago" },
+        { iconOnly, "$42.75", { "ok" }, "ok", "Velmo Usage\nAvailable $30.00 \u00B7 Account $42.75\nUpdated 3m ago" },
+        { withBalance(42'750'000, 1'000'000, { K::error, "Billing & <limits> unavailable" }), "\u26A0\uFE0E $42.75",
+            { "error", "low" }, "error",
+            "Velmo Usage\nAvailable $1.00 \u00B7 Account $42.75\nUpdated 3m ago\nBilling &amp; &lt;limits&gt; unavailable" },
+        { rejected, "\u26A0\uFE0E $0.00", { "auth", "stale", "empty" }, "credentialRejected",
+            "Velmo Usage\nAvailable $0.00 \u00B7 Account $0.00\nUpdated 3m ago\ninvalid access token" },
+        { withBalance(1, 1, { K::credentialExpired, {} }), "\u26A0\uFE0E $0.00", { "auth", "low" }, "credentialExpired",
+            "Velmo Usage\nAvailable $0.00 \u00B7 Account $0.00\nUpdated 3m ago\nSession expired \u2014 sign in again" },
+        { noted, "$1.00", { "ok", "low" }, "ok",
+            "Velmo Usage\nAvailable $1.00 \u00B7 Account $1.00\nUpdated 3m ago\nSession store unreadable: no keyring" },
+        // Control characters and invalid UTF-8 from a server never reach the bar.
+        { withBalance(1'000'000, 1'000'000, { K::error, std::string("bad \xff bytes\n\x1b[31mred\"") }),
+            "\u26A0\uFE0E $1.00", { "error", "low" }, "error",
+            "Velmo Usage\nAvailable $1.00 \u00B7 Account $1.00\nUpdated 3m ago\nbad \uFFFD bytes[31mred&quot;" },
+    };
+    for (const auto& c : cases) {
+        const std::string raw = HeadlessItem::waybarJSON(c.inputs);
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(raw.find('\n'), std::string::npos);
+        const json line = json::parse(raw);
+        EXPECT_EQ(line["text"], c.text);
+        EXPECT_EQ(line["class"], c.classes);
+        EXPECT_EQ(line["alt"], c.alt);
+        EXPECT_EQ(line["tooltip"], c.tooltip);
+    }
+    // The terminal's lines: one line break each, nothing a terminal obeys.
+    EXPECT_EQ(HeadlessItem::tooltipText(cases[8].inputs),
+        "Velmo Usage\nAvailable $1.00 \u00B7 Account $1.00\nUpdated 3m ago\nbad \uFFFD bytes[31mred\"\n");
 }
 
-TEST(HeadlessItem, InputsFollowTheStore)
+TEST(HeadlessItem, StatusMapsCaseForCase)
+{
+    using S = UsageStore::Status;
+    const std::pair<S, ItemStatus> cases[] = {
+        { S::ok(), { K::ok, "" } },
+        { S::error("server down"), { K::error, "server down" } },
+        { S::credentialRejected("invalid"), { K::credentialRejected, "invalid" } },
+        { S::noCredential(), { K::noCredential, "" } },
+        { S::credentialExpired(), { K::credentialExpired, "" } },
+    };
+    for (const auto& [from, to] : cases)
+        EXPECT_EQ(HeadlessItem::itemStatus(from), to) << HeadlessItem::statusName(to.kind);
+    EXPECT_EQ(HeadlessItem::itemStyle(SettingsStore::MenuBarStyle::iconOnly), ItemStyle::iconOnly);
+}
+
+TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 {
     StoreFixture fixture;
     UsageStore& store = *fixture.store;
-
     ItemInputs inputs = HeadlessItem::inputs(store, ItemStyle::iconOnly);
-    EXPECT_EQ(inputs.style, ItemStyle::iconOnly);
-    EXPECT_EQ(inputs.status.kind, ItemStatus::Kind::noCredential);
-    EXPECT_FALSE(inputs.balance);
-    EXPECT_FALSE(inputs.fetchedAt);
-    EXPECT_FALSE(inputs.stale);
-    EXPECT_EQ(inputs.now, fixture.clock);
+    EXPECT_EQ(inputs.status.kind, K::noCredential);
+    EXPECT_EQ(inputs.signedOutLine, HeadlessItem::signInHint);
+    EXPECT_FALSE(inputs.loading) << "signed out is known without a refresh";
+
+    // The CLI's file holds a static API key: that is what the line says.
+    ASSERT_TRUE(QDir().mkpath(fixture.scratch.filePath("home/.velmo")));
+    QFile cliFile(fixture.scratch.filePath("home/.velmo/tokens.json"));
+    ASSERT_TRUE(cliFile.open(QIODevice::WriteOnly));
+    cliFile.write(R"({"accessToken":"sk-live-1"})");
+    cliFile.close();
+    EXPECT_EQ(HeadlessItem::inputs(store, ItemStyle::account).signedOutLine, "API key \u2014 run `velmo login`");
 
     fixture.signIn();
+    EXPECT_TRUE(HeadlessItem::inputs(store, ItemStyle::account).loading) << "until the first refresh ends";
     const Balance balance = StoreFixture::balance(7'000'000, 6'000'000);
     store.setSnapshot(Snapshot { balance, std::nullopt, fixture.clock - 1800s });
     inputs = HeadlessItem::inputs(store, ItemStyle::account);
-    EXPECT_EQ(inputs.status.kind, ItemStatus::Kind::ok);
+    EXPECT_FALSE(inputs.loading);
     EXPECT_EQ(inputs.balance, balance);
     EXPECT_EQ(inputs.fetchedAt, fixture.clock - 1800s);
     EXPECT_FALSE(inputs.stale) << "exactly the threshold is not stale";
-
     fixture.clock += 1s;
     EXPECT_TRUE(HeadlessItem::inputs(store, ItemStyle::account).stale);
-}
-
-TEST(HeadlessItem, WaybarLineForEachState)
-{
-    // Signed out, nothing cached.
-    ItemInputs signedOut;
-    signedOut.status = { ItemStatus::Kind::noCredential, {} };
-    json line = parsed(signedOut);
-    EXPECT_EQ(line["text"], "?");
-    EXPECT_EQ(line["class"], json::array({ "signed-out" }));
-    EXPECT_EQ(line["alt"], "noCredential");
-    EXPECT_EQ(line["tooltip"], "Velmo Usage\nNot signed in \u2014 open Settings");
-
-    // All well: the compact balance alone, no leading space.
-    line = parsed(withBalance(12'500'000'000, 12'500'000'000));
-    EXPECT_EQ(line["text"], "$12.5K");
-    EXPECT_EQ(line["class"], json::array({ "ok" }));
-    EXPECT_EQ(line["alt"], "ok");
-    EXPECT_EQ(line["tooltip"], "Velmo Usage\nAvailable $12500.00 \u00B7 Account $12500.00\nUpdated 3m ago");
-
-    // A failure keeps the cached balance, with the warning badge and the message.
-    line = parsed(withBalance(42'750'000, 1'000'000, { ItemStatus::Kind::error, "service unavailable" }));
-    EXPECT_EQ(line["text"], "\u26A0\uFE0E $42.75");
-    EXPECT_EQ(line["class"], json::array({ "error", "low" }));
-    EXPECT_EQ(line["alt"], "error");
-    EXPECT_TRUE(line["tooltip"].get<std::string>().ends_with("\nservice unavailable"));
-
-    // Rejected and expired sessions share the "auth" class; alt tells them apart.
-    ItemInputs rejected = withBalance(0, 0, { ItemStatus::Kind::credentialRejected, "invalid access token" });
-    rejected.stale = true;
-    line = parsed(rejected);
-    EXPECT_EQ(line["class"], json::array({ "auth", "stale", "empty" }));
-    EXPECT_EQ(line["alt"], "credentialRejected");
-    line = parsed(withBalance(1, 1, { ItemStatus::Kind::credentialExpired, {} }));
-    EXPECT_EQ(line["class"][0], "auth");
-    EXPECT_EQ(line["alt"], "credentialExpired");
-}
-
-TEST(HeadlessItem, WaybarTextIgnoresTheIconOnlyStyle)
-{
-    ItemInputs inputs = withBalance(42'750'000, 30'000'000);
-    inputs.style = ItemStyle::iconOnly;
-    EXPECT_EQ(parsed(inputs)["text"], "$42.75");
-}
-
-TEST(HeadlessItem, HostileMessagesStayOneValidLine)
-{
-    // Invalid UTF-8 and control characters from a server's error body.
-    ItemInputs inputs = withBalance(1'000'000, 1'000'000,
-        { ItemStatus::Kind::error, std::string("bad \xff\xfe bytes\nsecond line \x1b[31mred\"quote") });
-    const json line = parsed(inputs);
-    const std::string tooltip = line["tooltip"];
-    EXPECT_NE(tooltip.find("bad \xEF\xBF\xBD\xEF\xBF\xBD bytes"), std::string::npos) << tooltip;
-    EXPECT_NE(tooltip.find("\x1b[31mred\"quote"), std::string::npos) << "escaped in JSON, not lost";
-
-    const std::string text = HeadlessItem::tooltipText(inputs);
-    EXPECT_EQ(text.find('\x1b'), std::string::npos);
-    EXPECT_TRUE(text.ends_with("second line  [31mred\"quote\n")) << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << "one line break per tooltip line";
-}
-
-TEST(HeadlessItem, TooltipTextIsOneLinePerTooltipLine)
-{
-    const ItemInputs inputs = withBalance(42'750'000, 30'000'000);
-    EXPECT_EQ(HeadlessItem::tooltipText(inputs),
-        "Velmo Usage\nAvailable $30.00 \u00B7 Account $42.75\nUpdated 3m ago\n");
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 // Runs the real program's screenshot mode, as documentation builds do.
-#include "CommandLine.h"
 #include "DemoAccount.h"
 #include "MenuBarItemPreview.h"
 #include "SnapshotCache.h"
@@ -100,15 +99,6 @@ protected:
     QTcpServer listener;
 };
 
-TEST(ScreenshotCommandLine, ExactlyTheFlagAndOneFolder)
-{
-    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots", "out" }),
-        (CommandLine { CommandLine::Mode::renderScreenshots, "out" }));
-    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots" }).mode, CommandLine::Mode::run);
-    EXPECT_EQ(CommandLine::parse(QStringList { "velmo-usage", "--render-screenshots", "a", "b" }).mode,
-        CommandLine::Mode::run);
-}
-
 // Leaves the pictures of a populated account in the build folder for review.
 TEST_F(ScreenshotProcess, DrawsTheCachedSnapshotWithTransparentCorners)
 {
@@ -133,16 +123,6 @@ TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixels)
     ASSERT_EQ(images.size(), 3u);
     EXPECT_EQ(images[0].width(), 640);
     EXPECT_EQ(images[2].size(), MenuBarItemPreview("$0.00").size() * 2);
-}
-
-TEST_F(ScreenshotProcess, AFolderThatIsAFileFailsWithExitOne)
-{
-    const QString file = scratch.filePath("taken");
-    QFile(file).open(QIODevice::WriteOnly);
-    const Outcome outcome = run(file);
-    EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_TRUE(outcome.lines.isEmpty());
-    EXPECT_TRUE(outcome.standardError.contains("render failed: ")) << outcome.standardError.toStdString();
 }
 
 TEST_F(ScreenshotProcess, TheFirstFailingWriteStopsAndKeepsWhatWasWritten)

@@ -144,31 +144,3 @@ TEST(StatusItemModelTooltip, BalanceAgeAndStatusLines)
     EXPECT_EQ(StatusItemModel::tooltipLines(inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt)),
         (Lines { "Velmo Usage", "Not signed in \u2014 open Settings" }));
 }
-
-TEST(StatusItemModelTooltip, AgeFollowsTheClockBetweenStoreChanges)
-{
-    // The minute tick re-renders with a later "now" and nothing else changed.
-    ItemInputs in = inputs(ItemStyle::account, ok, healthy, now - 30s);
-    EXPECT_EQ(StatusItemModel::render(in).tooltipLines.back(), "Updated just now");
-    in.now += StatusItemModel::rerenderInterval;
-    EXPECT_EQ(StatusItemModel::render(in).tooltipLines.back(), "Updated 1m ago");
-}
-
-TEST(StatusItemModelWaybar, ClassesFollowStatusStalenessAndBalance)
-{
-    using Classes = std::vector<std::string>;
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok)), Classes { "ok" });
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, healthy, now - 31min, true)),
-        (Classes { "ok", "stale" }));
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, rejected("x"))), Classes { "auth" });
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, expired)), Classes { "auth" });
-    EXPECT_EQ(
-        StatusItemModel::waybarClasses(inputs(ItemStyle::account, signedOut, std::nullopt, std::nullopt)),
-        Classes { "signed-out" });
-    EXPECT_EQ(StatusItemModel::waybarClasses(inputs(ItemStyle::account, ok, balance(10'000'000, 4'999'999))),
-        (Classes { "ok", "low" }));
-    // An empty account is "empty", not also "low".
-    EXPECT_EQ(StatusItemModel::waybarClasses(
-                  inputs(ItemStyle::iconOnly, error("x"), balance(0, 0), now - 1h, true)),
-        (Classes { "error", "stale", "empty" }));
-}
