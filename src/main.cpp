@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -43,6 +44,9 @@ QString programName(int argc, char** argv)
 // Entry point only: read the command line and run one mode.
 int main(int argc, char** argv)
 {
+    // A status bar may ask for a refresh (SIGUSR1) before the mode has set up
+    // its handler; that must not kill us. The handler replaces this later.
+    std::signal(SIGUSR1, SIG_IGN);
     const CommandLine commandLine = CommandLine::parse(argc, argv);
     switch (commandLine.mode) {
     case CommandLine::Mode::renderIcon: {

@@ -46,9 +46,10 @@ DecodingError DecodingError::under(std::size_t index) const
 
 namespace {
 
-// nlohmann's messages start with "[json.exception.parse_error.101] "; the
-// rest is readable on its own.
-std::string withoutExceptionTag(const char* message)
+// nlohmann's messages start with "[json.exception.parse_error.101] " and end
+// with "; last read: '…'", raw bytes of the server's body (often half a UTF-8
+// sequence). The part between says where and what went wrong.
+std::string parserMessage(const char* message)
 {
     std::string_view text(message);
     if (text.starts_with("[json.exception.")) {
@@ -56,6 +57,8 @@ std::string withoutExceptionTag(const char* message)
         if (end != std::string_view::npos)
             text.remove_prefix(end + 2);
     }
+    if (const auto quoted = text.find("; last read: "); quoted != std::string_view::npos)
+        text = text.substr(0, quoted);
     return std::string(text);
 }
 
@@ -111,7 +114,7 @@ Json parse(std::string_view text)
     try {
         return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& error) {
-        throw DecodingError("malformed JSON: " + withoutExceptionTag(error.what()));
+        throw DecodingError("malformed JSON: " + parserMessage(error.what()));
     }
 }
 

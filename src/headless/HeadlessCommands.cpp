@@ -152,10 +152,8 @@ int waybar()
     QObject::connect(runner.get(), &WaybarRunner::outputClosed, [&] { QTimer::singleShot(0, finish); });
     // After a resume or when the network returns, like SIGUSR1.
     RefreshTriggers triggers(store, [&] {
-        if (container && !stopping) {
-            wokenSinceScheduled = true;
+        if (container && !stopping)
             container->refreshNow();
-        }
     });
 
     QTimer::singleShot(0, [&] {

@@ -95,6 +95,9 @@ TEST(JSONParse, MalformedDocumentsAreDecodingErrors)
     // What a decoding error quotes from the document is shown clean.
     EXPECT_EQ(decodeError(R"({"as_of":"\u001b[2J\u0007x"})"), "unrecognized date: [2Jx");
     EXPECT_EQ(decodeError("{\"a\":\x1b\x07}").find_first_of("\x1b\x07"), std::string::npos);
+    // The parser's message says where, without quoting the server's bytes.
+    EXPECT_EQ(decodeError("{\"a\": \xe2\x82}"),
+        "malformed JSON: parse error at line 1, column 7: syntax error while parsing value - invalid literal");
 }
 
 TEST(JSONParse, DeepOrHugeDocumentsAreRefusedWithoutExhaustingTheStack)
