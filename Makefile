@@ -2,7 +2,10 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo clean format
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+
+.PHONY: all deps build test demo clean format fuzz bench soak
 
 all: build
 
@@ -24,6 +27,15 @@ test: deps
 # application comes later).
 demo: build
 	bash scripts/demo build/release
+
+# libFuzzer with ASan + UBSan over every parser of outside bytes, each for
+# FUZZ_SECONDS (clang comes from apt here, so `make test` stays lean).
+fuzz: deps
+	@bash scripts/install-deps --fuzz
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELMO_SANITIZE=ON -DVELMO_BUILD_TESTS=OFF -DVELMO_BUILD_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build/fuzz -j$(JOBS) --target velmo_fuzzers
+	bash fuzz/run build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build
