@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     for (int buckets : sizes) {
         const std::string body = usageBody(buckets);
         // Enough rounds for a stable median, about a second per size.
-        const int rounds = std::clamp(int(20'000'000 / (body.size() + 1)), 15, 2'000);
+        const int rounds = std::clamp(int(20'000'000 / (body.size() + 1)), 7, 2'000);
         std::vector<double> decodeTimes, plainTimes;
         std::size_t sink = 0;
         for (int round = 0; round < rounds; ++round) {

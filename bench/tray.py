@@ -94,7 +94,8 @@ def _measure(ctx, session, row):
     from velmo_bench import Blackhole
 
     # exec → figures on the item, warm cache, network blackholed.
-    subprocess.run([app_binary(ctx.build), "--once"], env=ctx.env, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([app_binary(ctx.build), "--once"], env=ctx.env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
     hole = Blackhole()
     times = []
     try:
