@@ -295,7 +295,6 @@ TEST_F(UsageStoreTest, ARenewedSessionThatCannotBeSavedIsUsedAndSavedLater)
                   [](const HTTPRequest& r) { return r.url.path() == tokenPath; }),
         1);
 }
-}
 
 // Sign-out (the session goes), a new API server and the caller's stop each
 // end a refresh in flight: its requests are aborted and nothing of it is
