@@ -2,7 +2,15 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo clean format package package-test
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+BENCH_ARGS ?=
+SOAK_MINUTES ?= 10
+BENCH_BUILD = cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMO_BUILD_TESTS=OFF \
+	  -DVELMO_BUILD_BENCH=ON $(CMAKE_FLAGS) && \
+	cmake --build build/bench -j$(JOBS) --target velmo-usage velmo-devserver velmo-bench-parse
+
+.PHONY: all deps build test demo clean format fuzz bench soak package package-test
 
 all: build
 
@@ -38,6 +46,27 @@ package-test: package
 # application comes later).
 demo: build
 	bash scripts/demo build/release
+
+# libFuzzer with ASan + UBSan over every parser of outside bytes, each for
+# FUZZ_SECONDS (clang comes from apt here, so `make test` stays lean).
+fuzz: deps
+	@bash scripts/install-deps --fuzz
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELMO_SANITIZE=ON -DVELMO_BUILD_TESTS=OFF -DVELMO_BUILD_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build/fuzz -j$(JOBS) --target velmo_fuzzers
+	bash fuzz/run build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# Speed, memory and idle figures against the bundled devserver (release build).
+bench: deps
+	@bash scripts/install-deps --bench
+	$(BENCH_BUILD)
+	python3 bench/run build/bench $(BENCH_ARGS)
+
+# `--waybar` against the devserver with random faults, refreshed every second.
+soak: deps
+	@bash scripts/install-deps --bench
+	$(BENCH_BUILD)
+	python3 bench/soak build/bench --minutes $(SOAK_MINUTES)
 
 clean:
 	rm -rf build

@@ -17,6 +17,18 @@ if(VELMO_SANITIZE)
   target_link_options(velmo_options INTERFACE ${_velmo_san})
 endif()
 
+if(VELMO_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELMO_BUILD_FUZZ needs clang (libFuzzer)")
+  endif()
+  # Coverage feedback in every library of ours; the fuzz executables add the
+  # fuzzer's main when they link. clang 14 cannot combine UBSan's function
+  # check with coverage counters in coroutines ("Cannot represent a
+  # difference across sections"), so that one check is off here.
+  target_compile_options(velmo_options INTERFACE -fsanitize=fuzzer-no-link -fno-sanitize=function)
+  target_link_options(velmo_options INTERFACE -fno-sanitize=function)
+endif()
+
 # velmo_target(<target>): every library, executable and test of ours goes through here.
 function(velmo_target target)
   target_link_libraries(${target} PRIVATE velmo_options)

@@ -1,0 +1,153 @@
+"""Shared pieces of the benchmark and soak scripts: a scratch home, the
+devserver and its admin API, the app's processes and what /proc says about
+them. Standard library only."""
+
+import json
+import os
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import tempfile
+import time
+import urllib.request
+
+
+class Scratch:
+    """A HOME of its own, so nothing of the user's session, settings or
+    cache is touched; removed at the end."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="velmo-bench-")
+        self.home = os.path.join(self.root, "home")
+        os.makedirs(os.path.join(self.home, ".velmo"))
+
+    @property
+    def tokens_file(self):
+        return os.path.join(self.home, ".velmo", "tokens.json")
+
+    @property
+    def cache_file(self):
+        return os.path.join(self.root, "data", "VelmoUsage", "snapshot.json")
+
+    def env(self, api_url):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("DBUS_", "VELMO_", "XDG_"))}
+        env.update(
+            HOME=self.home,
+            XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+            XDG_DATA_HOME=os.path.join(self.root, "data"),
+            XDG_CACHE_HOME=os.path.join(self.root, "cache"),
+            XDG_RUNTIME_DIR=self.root,
+            VELMO_API_URL=api_url,
+            VELMO_AUTH_URL=api_url,
+            # No session bus: sessions come from the CLI token file, never the
+            # user's keyring.
+            DBUS_SESSION_BUS_ADDRESS="disabled:",
+        )
+        return env
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class DevServer:
+    def __init__(self, build, scratch, *extra):
+        binary = os.path.join(build, "tools", "devserver", "velmo-devserver")
+        self.process = subprocess.Popen(
+            [binary, "--port", "0", "--quiet", "--write-cli-tokens", scratch.tokens_file, *extra],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.port = int(self.process.stdout.readline())
+        self.url = "http://127.0.0.1:%d" % self.port
+        self.scratch = scratch
+
+    def admin(self, path, body=None, method=None):
+        data = None if body is None else json.dumps(body).encode()
+        method = method or ("GET" if body is None and path in ("/admin/counters", "/admin/state") else "POST")
+        request = urllib.request.Request(self.url + path, data=data if method == "POST" else None, method=method)
+        if method == "POST":
+            request.add_header("Content-Type", "application/json")
+            if data is None:
+                request.data = b"{}"
+        with urllib.request.urlopen(request, timeout=10) as answer:
+            return json.loads(answer.read())
+
+    def requests(self, endpoint):
+        return self.admin("/admin/counters")["requests"].get(endpoint, 0)
+
+    def latency(self, ms, endpoint="*"):
+        self.admin("/admin/latency", {"ms": ms, "endpoint": endpoint})
+
+    def new_session(self):
+        """A fresh session written as the CLI token file (after a reset)."""
+        tokens = self.admin("/admin/session", {})["cli_tokens"]
+        with open(self.scratch.tokens_file, "w") as f:
+            json.dump(tokens, f)
+            f.write("\n")
+        os.chmod(self.scratch.tokens_file, 0o600)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class Blackhole:
+    """A port that takes connections and never answers: a network that
+    swallows every request."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(512)
+        self.url = "http://127.0.0.1:%d" % self.socket.getsockname()[1]
+
+    def close(self):
+        self.socket.close()
+
+
+def app_binary(build):
+    return os.path.join(build, "src", "velmo-usage")
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def context_switches(pid):
+    """Voluntary plus involuntary switches of every thread: wake-ups."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        total += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    return total
+
+
+def cpu_ms(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = int(fields[11]) + int(fields[12])  # utime, stime
+    return ticks * 1000.0 / os.sysconf("SC_CLK_TCK")
+
+
+def stop_process(process, timeout=12):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return process.returncode
+
+
+def minmed(values):
+    return min(values), statistics.median(values)
