@@ -2,7 +2,9 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo clean format
+PREFIX ?= /usr/local
+
+.PHONY: all deps build test demo install clean format
 
 all: build
 
@@ -20,10 +22,15 @@ test: deps
 	cmake --build build/test -j$(JOBS)
 	bash scripts/run-tests build/test
 
-# The headless front end against velmo-devserver in a scratch HOME (the tray
-# application comes later).
+# The tray application against velmo-devserver's demo account in a scratch
+# profile; without a display, the status-bar line and the screenshots.
 demo: build
 	bash scripts/demo build/release
+
+# The program, its desktop entry and its icons under $(PREFIX) (DESTDIR is
+# honoured for packaging).
+install: build
+	cmake --install build/release --prefix $(PREFIX)
 
 clean:
 	rm -rf build

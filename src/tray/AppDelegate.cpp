@@ -1,0 +1,135 @@
+#include "AppDelegate.h"
+
+#include "AppContainer.h"
+#include "DesktopAppearance.h"
+#include "Log.h"
+#include "QtNetworkTransport.h"
+#include "SessionStorage.h"
+#include "SingleInstance.h"
+#include "UnixSignalNotifier.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QSettings>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+// How long a quit waits for the container to wind down.
+constexpr std::chrono::seconds stopGracePeriod { 10 };
+
+} // namespace
+
+AppDelegate::AppDelegate(Options options, QObject* parent)
+    : QObject(parent)
+    , m_options(std::move(options))
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    // The item (and its windows) read the container: they go first.
+    m_statusItem.reset();
+    m_container.reset();
+}
+
+void AppDelegate::start()
+{
+    if (m_container)
+        return;
+    qCInfo(Log::app, "Velmo Usage starting");
+
+    auto settings = std::make_unique<SettingsStore>(
+        m_options.defaults ? std::move(m_options.defaults) : SettingsStore::standardDefaults());
+    std::shared_ptr<CredentialStoring> credentials = m_options.credentialStore;
+    if (!credentials)
+        credentials = SessionStorage::platformDefault().store;
+    AppContainer::Options containerOptions;
+    containerOptions.openBrowser = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!m_options.removeLegacyAPIKey)
+        containerOptions.removeLegacyAPIKey = {};
+    m_container = std::make_unique<AppContainer>(
+        std::move(settings), std::move(credentials), SnapshotCache::defaultCache(), std::move(containerOptions));
+
+    m_statusItem = std::make_unique<StatusItemController>(*m_container, m_options.item);
+    connect(m_statusItem.get(), &StatusItemController::quitRequested, this, &AppDelegate::quit);
+
+    try {
+        m_signals = std::make_unique<UnixSignalNotifier>(std::initializer_list<int> { SIGTERM, SIGINT });
+        connect(m_signals.get(), &UnixSignalNotifier::received, this, &AppDelegate::quit);
+    } catch (const std::exception& error) {
+        // Another notifier owns the signals (a test runs several delegates).
+        qCWarning(Log::app, "signals are not handled: %s", error.what());
+    }
+
+    m_container->start();
+
+    // The very first launch without a session opens the settings, once.
+    SettingsStore& store = m_container->settings();
+    if (!m_container->store().credential() && !store.hasCompletedOnboarding()) {
+        store.setHasCompletedOnboarding(true);
+        m_statusItem->showSettings();
+    }
+}
+
+void AppDelegate::showSettings()
+{
+    if (m_statusItem)
+        m_statusItem->showSettings();
+}
+
+void AppDelegate::quit()
+{
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    if (!m_container) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    auto exit = [] { QCoreApplication::exit(0); };
+    connect(m_container.get(), &AppContainer::stopped, this, exit);
+    // A hung request must not keep the process alive.
+    QTimer::singleShot(stopGracePeriod, this, exit);
+    m_container->stop();
+}
+
+int AppDelegate::run(int argc, char** argv)
+{
+    // Tray icons and the panel's placement need X11: under Wayland the app
+    // runs on XWayland unless the user chose a platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmo-usage"));
+    Log::installMessageHandler();
+
+    SingleInstance instance;
+    if (!instance.claim()) {
+        if (instance.handOver())
+            return 0;
+        std::fputs("velmo-usage: another copy is running but did not answer\n", stderr);
+        return 1;
+    }
+    DesktopAppearance::applyPreferredColorScheme();
+
+    int status = 0;
+    {
+        Options options;
+        options.item.reduceMotion = DesktopAppearance::reduceMotion();
+        AppDelegate delegate(std::move(options));
+        connect(&instance, &SingleInstance::showSettingsRequested, &delegate, &AppDelegate::showSettings);
+        QTimer::singleShot(0, &delegate, &AppDelegate::start);
+        status = QApplication::exec();
+    }
+    // Qt's network thread and deferred deletions wind down while the
+    // application object still exists.
+    QtNetworkTransport::releaseManager();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
+}

@@ -1,0 +1,220 @@
+// The real program on a real X desktop: Xvfb with the openbox window manager
+// and a trayer XEmbed tray at the top right, driven with xdotool, against
+// velmo-devserver's demo account. Leaves screenshots for review in
+// build/test/screenshots/ (tray-*.png).
+#include "DevServerProcess.h"
+#include "PanelWindow.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int timeoutMs = 60'000;
+const QSize screenSize(1280, 800);
+const QString panelTitle = QStringLiteral("^Velmo Usage$");
+const QString settingsTitle = QStringLiteral("^Velmo Usage Settings$");
+
+class Desktop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : { "Xvfb", "openbox", "trayer", "xdotool", "xprop", "import" }) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool << " is not installed (scripts/install-deps)";
+        }
+        start(xvfb, "Xvfb", { "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp" });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return xvfb.canReadLine(); }, timeoutMs));
+        const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+
+        for (const char* folder : { "home/.velmo", "config", "data", "run" })
+            QDir().mkpath(scratch.filePath(folder));
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("DISPLAY", display);
+        // No session bus: no StatusNotifierWatcher, so the XEmbed tray it is.
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus"));
+        environment.insert("HOME", scratch.filePath("home"));
+        environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
+        environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
+        environment.insert("XDG_RUNTIME_DIR", scratch.filePath("run"));
+        environment.insert("VELMO_API_URL", server.baseURL().toString());
+        environment.insert("VELMO_AUTH_URL", server.baseURL().toString());
+        QFile tokens(scratch.filePath("home/.velmo/tokens.json"));
+        ASSERT_TRUE(tokens.open(QIODevice::WriteOnly));
+        tokens.write(QByteArray::fromStdString(server.issueSession().cliTokens.dump() + "\n"));
+        tokens.close();
+
+        start(windowManager, "openbox", { "--sm-disable" });
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return run("xprop", { "-root", "_NET_SUPPORTING_WM_CHECK" }).contains("window id"); }, timeoutMs));
+        start(tray, "trayer",
+            { "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "96", "--height", "28",
+                "--SetDockType", "true", "--SetPartialStrut", "true", "--expand", "false" });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !windows({ "--class", "trayer" }).isEmpty(); }, timeoutMs));
+        QDir().mkpath(VELMO_SCREENSHOTS_DIR);
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* process : { &app, &tray, &windowManager, &xvfb }) {
+            process->terminate();
+            if (!process->waitForFinished(10'000))
+                process->kill();
+            process->waitForFinished(10'000);
+        }
+    }
+
+    void start(QProcess& process, const QString& program, const QStringList& arguments)
+    {
+        process.setProcessEnvironment(environment.isEmpty() ? QProcessEnvironment::systemEnvironment() : environment);
+        process.start(program, arguments);
+        ASSERT_TRUE(process.waitForStarted(timeoutMs)) << program.toStdString();
+    }
+
+    // A tool's standard output; empty when it failed.
+    QString run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        if (!process.waitForFinished(timeoutMs) || process.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    QStringList windows(const QStringList& query)
+    {
+        return run("xdotool", QStringList { "search", "--onlyvisible" } + query).split('\n', Qt::SkipEmptyParts);
+    }
+
+    QRect geometry(const QString& window)
+    {
+        QRect rect;
+        for (const QString& line : run("xdotool", { "getwindowgeometry", "--shell", window }).split('\n')) {
+            const QString value = line.section('=', 1);
+            if (line.startsWith("X="))
+                rect.moveLeft(value.toInt());
+            else if (line.startsWith("Y="))
+                rect.moveTop(value.toInt());
+            else if (line.startsWith("WIDTH="))
+                rect.setWidth(value.toInt());
+            else if (line.startsWith("HEIGHT="))
+                rect.setHeight(value.toInt());
+        }
+        return rect;
+    }
+
+    // The one visible window with this exact title, or "" while there is none.
+    QString windowNamed(const QString& title)
+    {
+        const QStringList found = windows({ "--name", title });
+        return found.size() == 1 ? found.front() : QString();
+    }
+
+    void click(QPoint at, int button)
+    {
+        run("xdotool", { "mousemove", QString::number(at.x()), QString::number(at.y()), "click", QString::number(button) });
+    }
+
+    void screenshot(const QString& name)
+    {
+        run("import", { "-window", "root", QDir(VELMO_SCREENSHOTS_DIR).filePath(name) });
+    }
+
+    // Starts the app and waits for its icon inside the tray.
+    QRect startApp(const QString& colorScheme)
+    {
+        environment.insert("VELMO_COLOR_SCHEME", colorScheme);
+        start(app, VELMO_USAGE_BINARY, {});
+        QRect icon;
+        const bool docked = QTest::qWaitFor(
+            [&] {
+                for (const QString& window : windows({ "--class", "velmo-usage" })) {
+                    const QRect rect = geometry(window);
+                    if (rect.width() <= 64 && rect.top() < 28)
+                        icon = rect;
+                }
+                return icon.isValid();
+            },
+            timeoutMs);
+        EXPECT_TRUE(docked) << app.readAllStandardError().toStdString();
+        return icon;
+    }
+
+    velmo::test::ScratchDir scratch;
+    velmo::test::DevServerProcess server;
+    QProcessEnvironment environment;
+    QProcess xvfb, windowManager, tray, app;
+};
+
+} // namespace
+
+TEST_F(Desktop, PanelMenuAndSettingsFromTheTrayIcon)
+{
+    const QRect icon = startApp("light");
+    ASSERT_TRUE(icon.isValid());
+
+    // A click opens the panel under the icon, clamped to the screen's right.
+    click(icon.center(), 1);
+    QString panel;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(panel = windowNamed(panelTitle)).isEmpty(); }, timeoutMs));
+    QRect placed;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        placed = geometry(panel);
+        return placed.top() == icon.bottom() + 1 + 6 && placed.height() >= PanelWindow::minimumHeight;
+    }, timeoutMs)) << placed.top() << " under " << icon.bottom();
+    EXPECT_EQ(placed.width(), PanelWindow::width);
+    EXPECT_EQ(placed.right(), screenSize.width() - 8 - 1);
+    QTest::qWait(1000); // the data arrives and the fade ends: for the picture only
+    screenshot("tray-panel-light.png");
+
+    // Escape closes it; a click opens it again, a second click closes it.
+    run("xdotool", { "key", "Escape" });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windowNamed(panelTitle).isEmpty(); }, timeoutMs));
+    click(icon.center(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windowNamed(panelTitle).isEmpty(); }, timeoutMs));
+    click(icon.center(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windowNamed(panelTitle).isEmpty(); }, timeoutMs));
+
+    // The context menu: its third item is Settings…
+    const int before = windows({ "--class", "velmo-usage" }).size();
+    click(icon.center(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windows({ "--class", "velmo-usage" }).size() > before; }, timeoutMs));
+    screenshot("tray-menu-light.png");
+    run("xdotool", { "key", "Down", "Down", "Down", "Return" });
+    QString settings;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(settings = windowNamed(settingsTitle)).isEmpty(); }, timeoutMs));
+    QTest::qWait(500);
+    screenshot("tray-settings-light.png");
+
+    // Closed, then a second launch brings it back and exits 0.
+    run("xdotool", { "windowclose", settings });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windowNamed(settingsTitle).isEmpty(); }, timeoutMs));
+    QProcess second;
+    start(second, VELMO_USAGE_BINARY, {});
+    ASSERT_TRUE(second.waitForFinished(timeoutMs));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !windowNamed(settingsTitle).isEmpty(); }, timeoutMs));
+
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(timeoutMs));
+    EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
+}
+
+TEST_F(Desktop, DarkPanel)
+{
+    const QRect icon = startApp("dark");
+    ASSERT_TRUE(icon.isValid());
+    click(icon.center(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windowNamed(panelTitle).isEmpty(); }, timeoutMs));
+    QTest::qWait(1500); // the data arrives and the fade ends: for the picture only
+    screenshot("tray-panel-dark.png");
+}
