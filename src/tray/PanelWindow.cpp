@@ -67,8 +67,6 @@ void PanelWindow::create()
 {
     m_view = std::make_unique<QQuickView>();
     m_view->setTitle(tr("Velmo Usage"));
-    // A tool window: no taskbar entry, above the others, no frame.
-    m_view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     m_translucent = X11Desktop::compositing();
     if (m_translucent) {
         QSurfaceFormat format = m_view->format();
@@ -76,6 +74,12 @@ void PanelWindow::create()
         m_view->setFormat(format);
     }
     m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+    // A tool window: no taskbar entry, above the others, no frame.
+    if (!m_windowMode) {
+        m_view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        m_view->create();
+        X11Desktop::skipTaskbar(m_view->winId());
+    }
     QQmlEngine* engine = m_view->engine();
     engine->addImportPath(QStringLiteral("qrc:/"));
     connect(engine, &QQmlEngine::warnings, this, [](const QList<QQmlError>& warnings) {
@@ -224,10 +228,10 @@ void PanelWindow::toggle(std::optional<QRect> item, QPoint pointer)
 
 void PanelWindow::showAsWindow()
 {
-    if (!m_view)
-        create();
     m_windowMode = true;
     m_presented = true;
+    if (!m_view)
+        create();
     m_view->setFlags(Qt::Window);
     m_view->resize(width, contentHeight());
     applyBackdrop();
@@ -242,11 +246,11 @@ void PanelWindow::resizeTo(double height)
 {
     if (height <= 0)
         return;
-    const double previous = m_contentHeight;
     m_contentHeight = height;
     if (!m_view || !m_view->isVisible() || (!m_presented && !m_windowMode))
         return;
-    if (std::abs(height - previous) <= resizeDeadBand)
+    // Half a point either way is noise (the frame is whole pixels).
+    if (std::abs(std::max<double>(height, minimumHeight) - m_view->height()) <= resizeDeadBand)
         return;
     QRect target = m_view->geometry();
     const int newHeight = contentHeight();

@@ -8,4 +8,9 @@ namespace X11Desktop {
 // translucent.
 bool compositing();
 
+// Keeps a window that is not mapped yet out of taskbars and pagers
+// (_NET_WM_STATE_SKIP_TASKBAR and _SKIP_PAGER; Qt keeps states it finds
+// there when it maps the window).
+void skipTaskbar(unsigned long window);
+
 } // namespace X11Desktop
