@@ -1,6 +1,7 @@
 #include "StatusItemController.h"
 
 #include "AppContainer.h"
+#include "DesktopAppearance.h"
 #include "DBusMenuExporter.h"
 #include "HeadlessItem.h"
 #include "Log.h"
@@ -16,6 +17,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -128,13 +130,34 @@ void StatusItemController::useSystemTray()
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     m_trayIcon->setContextMenu(m_trayMenu.get());
     connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason != QSystemTrayIcon::Trigger)
+        // A quick second click arrives as a double click: it toggles too.
+        if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
             return;
         const QRect geometry = m_trayIcon->geometry();
         activate(geometry.isValid() && !geometry.isEmpty() ? std::optional<QRect>(geometry) : std::nullopt);
     });
     render();
     m_trayIcon->show();
+    // Once docked the tray's own colour can be read: draw for it.
+    QTimer::singleShot(std::chrono::seconds(1), this, &StatusItemController::render);
+}
+
+bool StatusItemController::darkTray() const
+{
+    if (m_trayIcon) {
+        // An XEmbed tray paints its background behind the icon; the icon's
+        // corner (which the mark leaves clear) shows it.
+        const QRect geometry = m_trayIcon->geometry();
+        if (QScreen* screen = geometry.isValid() ? QGuiApplication::screenAt(geometry.center()) : nullptr) {
+            const QImage corner = screen->grabWindow(0, geometry.x(), geometry.y(), 1, 1).toImage();
+            if (!corner.isNull())
+                return corner.pixelColor(0, 0).lightnessF() < 0.5;
+        }
+    }
+    // GNOME Shell's top bar is dark in either scheme; other panels follow it.
+    if (qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"), Qt::CaseInsensitive))
+        return true;
+    return DesktopAppearance::isDark(QGuiApplication::palette());
 }
 
 void StatusItemController::scheduleRender()
@@ -154,7 +177,7 @@ void StatusItemController::render()
     const UsageStore& store = m_container.store();
     m_appearance = StatusItemModel::render(
         HeadlessItem::inputs(store, HeadlessItem::itemStyle(m_container.settings().menuBarStyle())));
-    const QColor color = TrayIconImage::tint(m_appearance.colorRole, QGuiApplication::palette());
+    const QColor color = TrayIconImage::tint(m_appearance.colorRole, darkTray());
     const QString title = QString::fromStdString(m_appearance.title).trimmed();
     const auto& lines = m_appearance.tooltipLines;
     if (m_sni) {

@@ -68,6 +68,8 @@ private:
     void scheduleRender();
     void fillMenu(QMenu& menu);
     void popUpMenu(QPoint at);
+    // Whether the tray the icon sits on is dark, so the mark is drawn light.
+    bool darkTray() const;
 
     AppContainer& m_container;
     Options m_options;

@@ -1,6 +1,5 @@
 #include "TrayIconImage.h"
 
-#include "DesktopAppearance.h"
 #include "VelmoGlyph.h"
 
 #include <QPainter>
@@ -8,9 +7,8 @@
 
 namespace TrayIconImage {
 
-QColor tint(ItemColorRole role, const QPalette& palette)
+QColor tint(ItemColorRole role, bool dark)
 {
-    const bool dark = DesktopAppearance::isDark(palette);
     switch (role) {
     case ItemColorRole::red:
         return dark ? QColor(0xFF, 0x6B, 0x5E) : QColor(0xD7, 0x26, 0x1B);
@@ -19,7 +17,7 @@ QColor tint(ItemColorRole role, const QPalette& palette)
     case ItemColorRole::label:
         break;
     }
-    return palette.color(QPalette::WindowText);
+    return dark ? QColor(0xF5, 0xF5, 0xF5) : QColor(0x1E, 0x1E, 0x1E);
 }
 
 QImage image(int size, const QColor& color)

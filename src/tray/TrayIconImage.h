@@ -5,15 +5,14 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
-#include <QPalette>
 
 // The tray icon: the product mark tinted to read on the tray's panel, or in
 // the warning colour of a low or empty balance.
 namespace TrayIconImage {
 
-// The mark's colour: red or orange for those roles, else the palette's text
-// colour (light on a dark desktop, dark on a light one).
-QColor tint(ItemColorRole role, const QPalette& palette);
+// The mark's colour on a tray of the given darkness: red or orange for those
+// roles, else near-white on a dark tray and near-black on a light one.
+QColor tint(ItemColorRole role, bool darkTray);
 
 // A square image of `size` pixels with the tinted mark centred in it, 3/4 of
 // its height.

@@ -16,7 +16,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QEventLoop>
-#include <QQuickWindow>
+#include <QQuickView>
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>

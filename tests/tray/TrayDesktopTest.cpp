@@ -41,6 +41,14 @@ protected:
         environment.insert("DISPLAY", display);
         // No session bus: no StatusNotifierWatcher, so the XEmbed tray it is.
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus"));
+        // libxkbcommon-x11 hands counted, unterminated names to strndup(),
+        // which ASan's strict_string_checks reports; that check is not ours.
+        environment.insert("ASAN_OPTIONS",
+            environment.value("ASAN_OPTIONS").replace("strict_string_checks=1", "strict_string_checks=0"));
+        // Mesa's GL driver, loaded and unloaded by Qt's xcb GL integration,
+        // leaves allocations LeakSanitizer cannot name: draw in software.
+        environment.insert("QT_XCB_GL_INTEGRATION", "none");
+        environment.insert("QT_QUICK_BACKEND", "software");
         environment.insert("HOME", scratch.filePath("home"));
         environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
         environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
@@ -50,11 +58,14 @@ protected:
         QFile tokens(scratch.filePath("home/.velmo/tokens.json"));
         ASSERT_TRUE(tokens.open(QIODevice::WriteOnly));
         tokens.write(QByteArray::fromStdString(server.issueSession().cliTokens.dump() + "\n"));
+        tokens.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
         tokens.close();
+        QFile::setPermissions(scratch.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         start(windowManager, "openbox", { "--sm-disable" });
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return run("xprop", { "-root", "_NET_SUPPORTING_WM_CHECK" }).contains("window id"); }, timeoutMs));
+            [&] { return run("xprop", { "-root", "_NET_SUPPORTING_WM_CHECK" }).contains("window id"); }, timeoutMs))
+            << windowManager.readAllStandardError().toStdString();
         start(tray, "trayer",
             { "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "96", "--height", "28",
                 "--SetDockType", "true", "--SetPartialStrut", "true", "--expand", "false" });
@@ -196,7 +207,7 @@ TEST_F(Desktop, PanelMenuAndSettingsFromTheTrayIcon)
     screenshot("tray-settings-light.png");
 
     // Closed, then a second launch brings it back and exits 0.
-    run("xdotool", { "windowclose", settings });
+    run("xdotool", { "key", "ctrl+w" }); // (windowclose would destroy the X window under Qt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return windowNamed(settingsTitle).isEmpty(); }, timeoutMs));
     QProcess second;
     start(second, VELMO_USAGE_BINARY, {});
