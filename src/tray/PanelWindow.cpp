@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QRegion>
 #include <QScreen>
@@ -104,11 +105,15 @@ void PanelWindow::create()
     connect(m_geometryAnimation, &QVariantAnimation::valueChanged, this,
         [this](const QVariant& value) { m_view->setGeometry(value.toRect()); });
     m_fade = new QPropertyAnimation(m_view.get(), "opacity", this);
+    m_slide = new QPropertyAnimation(this);
     connect(m_fade, &QPropertyAnimation::finished, this, [this] {
         // A panel shown again while it faded out stays up.
         if (!m_presented && !m_windowMode) {
             m_view->hide();
             m_view->setOpacity(1.0);
+            m_slide->stop();
+            if (QQuickItem* content = m_view->rootObject())
+                content->setPosition(QPointF(0, 0));
         }
     });
 }
@@ -149,7 +154,8 @@ void PanelWindow::show(std::optional<QRect> item, QPoint pointer)
         m_view->requestActivate();
         return;
     }
-    const bool alreadyUp = m_presented && m_view->isVisible();
+    // Still on screen (open, or fading out): no slide, the fade goes on from here.
+    const bool alreadyUp = m_view->isVisible();
     m_presented = true;
     const QSize size(width, contentHeight());
     const QRect available = availableGeometryAt(item ? item->center() : pointer);
@@ -159,27 +165,11 @@ void PanelWindow::show(std::optional<QRect> item, QPoint pointer)
 
     m_fade->stop();
     m_geometryAnimation->stop();
-    QRect start = target;
-    if (!m_reduceMotion && !alreadyUp) {
-        // Slides in from the tray's side.
-        switch (m_edge) {
-        case PanelPlacement::Edge::top:
-            start.translate(0, -slideDistance);
-            break;
-        case PanelPlacement::Edge::bottom:
-            start.translate(0, slideDistance);
-            break;
-        case PanelPlacement::Edge::left:
-            start.translate(-slideDistance, 0);
-            break;
-        case PanelPlacement::Edge::right:
-            start.translate(slideDistance, 0);
-            break;
-        }
-    }
     if (!alreadyUp)
         m_view->setOpacity(0.0);
-    m_view->setGeometry(start);
+    // The window goes straight to its place (moving a window that is being
+    // mapped races the window manager); the content slides inside it.
+    m_view->setGeometry(target);
     applyBackdrop();
     m_view->show();
     m_view->raise();
@@ -191,8 +181,20 @@ void PanelWindow::show(std::optional<QRect> item, QPoint pointer)
     m_fade->setStartValue(m_view->opacity());
     m_fade->setEndValue(1.0);
     m_fade->start();
-    if (start != target)
-        animateGeometry(target, duration);
+    QQuickItem* content = m_view->rootObject();
+    if (!content || m_reduceMotion || alreadyUp)
+        return;
+    // Slides in from the tray's side.
+    const bool vertical = m_edge == PanelPlacement::Edge::top || m_edge == PanelPlacement::Edge::bottom;
+    const bool fromLowSide = m_edge == PanelPlacement::Edge::top || m_edge == PanelPlacement::Edge::left;
+    m_slide->stop();
+    m_slide->setTargetObject(content);
+    m_slide->setPropertyName(vertical ? "y" : "x");
+    m_slide->setDuration(duration);
+    m_slide->setEasingCurve(settleCurve());
+    m_slide->setStartValue(double(fromLowSide ? -slideDistance : slideDistance));
+    m_slide->setEndValue(0.0);
+    m_slide->start();
 }
 
 void PanelWindow::hide()

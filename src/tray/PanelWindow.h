@@ -78,6 +78,7 @@ private:
     std::unique_ptr<QQuickView> m_view;
     QVariantAnimation* m_geometryAnimation = nullptr;
     QPropertyAnimation* m_fade = nullptr;
+    QPropertyAnimation* m_slide = nullptr; // the content, 4 points towards its place
     bool m_reduceMotion;
     bool m_presented = false;
     bool m_windowMode = false;

@@ -81,6 +81,8 @@ StatusItemController::~StatusItemController() = default;
 
 void StatusItemController::chooseBackend()
 {
+    const bool first = !m_chosenOnce;
+    m_chosenOnce = true;
     QDBusConnectionInterface* bus = m_options.bus.isConnected() ? m_options.bus.interface() : nullptr;
     if (bus && bus->isServiceRegistered(QString::fromLatin1(StatusNotifierItem::watcherService))) {
         useStatusNotifier();
@@ -90,16 +92,18 @@ void StatusItemController::chooseBackend()
         useSystemTray();
         return;
     }
-    m_sni.reset();
+    // The item stays published while its host restarts (Plasma, GNOME
+    // Shell): it registers again when the watcher is back.
     m_trayIcon.reset();
-    if (m_backend == Backend::none && m_loggedNoTray)
+    if (!first && m_backend == Backend::none)
         return;
     m_backend = Backend::none;
-    if (!m_loggedNoTray) {
-        m_loggedNoTray = true;
+    if (first) {
         qCInfo(Log::app, "no system tray on this desktop; showing the panel as a window");
+        m_panel->showAsWindow();
+    } else {
+        qCInfo(Log::app, "the system tray went away; the item comes back with it");
     }
-    m_panel->showAsWindow();
 }
 
 void StatusItemController::useStatusNotifier()

@@ -85,5 +85,5 @@ private:
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer m_ticker;
     bool m_renderScheduled = false;
-    bool m_loggedNoTray = false;
+    bool m_chosenOnce = false;
 };
