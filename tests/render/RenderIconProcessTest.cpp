@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -96,10 +97,24 @@ TEST(RenderIconProcess, WrongArgumentCountRunsTheApplicationInstead)
     velmo::test::ScratchDir scratch;
     for (const QStringList& arguments : { QStringList { "--render-icon" },
              QStringList { "--render-icon", scratch.filePath("icons"), "extra" }, QStringList {} }) {
-        const Outcome outcome = runProgram(arguments, {}, "offscreen");
-        EXPECT_EQ(outcome.exitCode, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(outcome.standardError.contains("tray application is not available in this build yet"))
-            << outcome.standardError.toStdString();
+        // The tray application claims its instance socket, then runs until SIGTERM.
+        velmo::test::ScratchDir profile;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_RUNTIME_DIR", profile.path());
+        environment.insert("HOME", profile.path());
+        environment.insert("XDG_CONFIG_HOME", profile.path());
+        environment.insert("XDG_DATA_HOME", profile.path());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + profile.filePath("no-bus"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VELMO_USAGE_BINARY), arguments);
+        ASSERT_TRUE(process.waitForStarted(30'000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(profile.filePath("velmo-usage.socket")); }, 60'000))
+            << arguments.join(' ').toStdString() << process.readAllStandardError().toStdString();
+        process.terminate();
+        ASSERT_TRUE(process.waitForFinished(60'000));
+        EXPECT_EQ(process.exitCode(), 0) << arguments.join(' ').toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(scratch.filePath("icons")));
 }
