@@ -57,14 +57,6 @@ void AppDelegate::start()
     m_statusItem = std::make_unique<StatusItemController>(*m_container, m_options.item);
     connect(m_statusItem.get(), &StatusItemController::quitRequested, this, &AppDelegate::quit);
 
-    try {
-        m_signals = std::make_unique<UnixSignalNotifier>(std::initializer_list<int> { SIGTERM, SIGINT });
-        connect(m_signals.get(), &UnixSignalNotifier::received, this, &AppDelegate::quit);
-    } catch (const std::exception& error) {
-        // Another notifier owns the signals (a test runs several delegates).
-        qCWarning(Log::app, "signals are not handled: %s", error.what());
-    }
-
     m_container->start();
 
     // The very first launch without a session opens the settings, once.
@@ -104,10 +96,24 @@ int AppDelegate::run(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs("velmo-usage: no display (DISPLAY and WAYLAND_DISPLAY are empty); the tray application needs "
+                   "one. Without a display: velmo-usage --once, or --waybar for a status bar.\n",
+            stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("velmo-usage"));
     Log::installMessageHandler();
+    // From the start: a SIGTERM during start-up still stops cleanly.
+    UnixSignalNotifier unixSignals { SIGTERM, SIGINT };
+    bool quitAtOnce = true;
+    QObject::connect(&unixSignals, &UnixSignalNotifier::received, [&quitAtOnce] {
+        if (quitAtOnce)
+            QCoreApplication::exit(0);
+    });
 
     SingleInstance instance;
     if (!instance.claim()) {
@@ -124,8 +130,11 @@ int AppDelegate::run(int argc, char** argv)
         options.item.reduceMotion = DesktopAppearance::reduceMotion();
         AppDelegate delegate(std::move(options));
         connect(&instance, &SingleInstance::showSettingsRequested, &delegate, &AppDelegate::showSettings);
+        quitAtOnce = false;
+        connect(&unixSignals, &UnixSignalNotifier::received, &delegate, &AppDelegate::quit);
         QTimer::singleShot(0, &delegate, &AppDelegate::start);
         status = QApplication::exec();
+        quitAtOnce = true;
     }
     // Qt's network thread and deferred deletions wind down while the
     // application object still exists.

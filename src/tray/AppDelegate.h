@@ -10,7 +10,6 @@ class AppContainer;
 class CredentialStoring;
 class QSettings;
 class SnapshotCache;
-class UnixSignalNotifier;
 
 // The tray application's shell: builds the stores, the container and the
 // status item in order, starts the container, opens the settings window on
@@ -48,6 +47,5 @@ private:
     Options m_options;
     std::unique_ptr<AppContainer> m_container;
     std::unique_ptr<StatusItemController> m_statusItem;
-    std::unique_ptr<UnixSignalNotifier> m_signals;
     bool m_quitting = false;
 };
