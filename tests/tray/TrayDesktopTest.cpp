@@ -217,7 +217,7 @@ TEST_F(Desktop, PanelMenuAndSettingsFromTheTrayIcon)
     }, timeoutMs)) << placed.top() << " under " << icon.bottom();
     EXPECT_EQ(placed.width(), PanelWindow::width);
     EXPECT_EQ(placed.right(), screenSize.width() - 8 - 1);
-    QTest::qWait(1000); // the data arrives and the fade ends: for the picture only
+    QTest::qWait(3000); // the data arrives and the bars rise: for the picture only
     screenshot("tray-panel-light.png");
 
     // Escape closes it; a click opens it again, a second click closes it.
@@ -261,6 +261,6 @@ TEST_F(Desktop, DarkPanel)
     ASSERT_TRUE(icon.isValid());
     click(icon.center(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !windowNamed(panelTitle).isEmpty(); }, timeoutMs));
-    QTest::qWait(1500); // the data arrives and the fade ends: for the picture only
+    QTest::qWait(3000); // the data arrives and the bars rise: for the picture only
     screenshot("tray-panel-dark.png");
 }
