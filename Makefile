@@ -10,7 +10,9 @@ BENCH_BUILD = cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVE
 	  -DVELMO_BUILD_BENCH=ON $(CMAKE_FLAGS) && \
 	cmake --build build/bench -j$(JOBS) --target velmo-usage velmo-devserver velmo-bench-parse
 
-.PHONY: all deps build test demo clean format fuzz bench soak package package-test
+PREFIX ?= /usr/local
+
+.PHONY: all deps build test demo install clean format fuzz bench soak package package-test
 
 all: build
 
@@ -42,8 +44,8 @@ package-test: package
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON -DVELMO_WERROR=ON $(CMAKE_FLAGS)
 	bash scripts/run-tests build/test -L package
 
-# The headless front end against velmo-devserver in a scratch HOME (the tray
-# application comes later).
+# The tray application against velmo-devserver's demo account in a scratch
+# profile; without a display, the status-bar line and the screenshots.
 demo: build
 	bash scripts/demo build/release
 

@@ -1,16 +1,18 @@
-# velmo_add_test_suite(<name> LABEL <label> [GUI] SOURCES <files...> LIBS <targets...>
+# velmo_add_test_suite(<name> LABEL <label> [GUI|WIDGETS] SOURCES <files...> LIBS <targets...>
 #                      [PROPERTIES <ctest properties...>])
 #
 # One GoogleTest executable per subsystem. The test main creates the Qt
 # application object: QCoreApplication, or with GUI a QGuiApplication on the
-# offscreen platform. Tests are discovered when ctest runs (not at build time)
+# offscreen platform, or with WIDGETS a QApplication there. Tests are discovered when ctest runs (not at build time)
 # so that a sanitizer report during discovery is a failing test, not a broken
 # build.
 function(velmo_add_test_suite name)
-  cmake_parse_arguments(ARG "GUI" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;WIDGETS" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   velmo_target(${name})
-  if(ARG_GUI)
+  if(ARG_WIDGETS)
+    target_link_libraries(${name} PRIVATE velmo_testmain_widgets)
+  elseif(ARG_GUI)
     target_link_libraries(${name} PRIVATE velmo_testmain_gui)
   else()
     target_link_libraries(${name} PRIVATE velmo_testmain_core)

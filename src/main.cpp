@@ -1,3 +1,4 @@
+#include "AppDelegate.h"
 #include "AppInfo.h"
 #include "CommandLine.h"
 #include "HeadlessCommands.h"
@@ -96,6 +97,5 @@ int main(int argc, char** argv)
     case CommandLine::Mode::run:
         break;
     }
-    std::fputs("velmo-usage: the tray application is not available in this build yet\n", stderr);
-    return 2;
+    return AppDelegate::run(argc, argv);
 }

@@ -87,7 +87,7 @@ QCoro::Task<int> refreshAndPrint(QPointer<AppContainer> container, bool text, st
     if (!container || stop.stop_requested())
         co_return 1;
     const ItemInputs inputs
-        = HeadlessItem::inputs(store, HeadlessItem::itemStyle(container->settings().menuBarStyle()));
+        = HeadlessItem::terminalInputs(store, HeadlessItem::itemStyle(container->settings().menuBarStyle()));
     // A reader that went away (`| head -0`) is not our failure.
     if (text) {
         const std::string lines = HeadlessItem::tooltipText(inputs);

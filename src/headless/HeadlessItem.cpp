@@ -67,6 +67,12 @@ ItemInputs inputs(const UsageStore& store, ItemStyle style)
         out.fetchedAt = snapshot->fetchedAt;
     }
     out.loading = out.status.kind == ItemStatus::Kind::ok && !store.snapshot() && !store.lastAttemptAt();
+    return out;
+}
+
+ItemInputs terminalInputs(const UsageStore& store, ItemStyle style)
+{
+    ItemInputs out = inputs(store, style);
     explainCredential(store.resolver(), out);
     return out;
 }

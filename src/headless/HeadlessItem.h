@@ -23,8 +23,11 @@ std::string_view statusName(ItemStatus::Kind kind);
 inline constexpr char signInHint[] = "Not signed in \u2014 run velmo-usage --sign-in (or velmo login)";
 
 // The store's state as of store.now(): balance, status, staleness, fetch
-// time, loading until the first refresh ends, and explainCredential().
+// time, loading until the first refresh ends. The tray's item: its sign-in
+// line points at the settings window.
 ItemInputs inputs(const UsageStore& store, ItemStyle style);
+// inputs() and explainCredential(), for terminals and status bars.
+ItemInputs terminalInputs(const UsageStore& store, ItemStyle style);
 
 // The sign-in line: signInHint, or "API key — run `velmo login`" when the
 // velmo CLI holds a static API key; a note when the app's session store

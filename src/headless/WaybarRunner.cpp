@@ -51,7 +51,7 @@ void WaybarRunner::writeLine(bool evenIfUnchanged)
 {
     if (m_closed || !m_store)
         return;
-    std::string line = HeadlessItem::waybarJSON(HeadlessItem::inputs(*m_store, ItemStyle::account));
+    std::string line = HeadlessItem::waybarJSON(HeadlessItem::terminalInputs(*m_store, ItemStyle::account));
     if (!evenIfUnchanged && line == m_lastLine)
         return;
     if (!m_writer(line)) {

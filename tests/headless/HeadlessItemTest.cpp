@@ -95,7 +95,7 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 {
     StoreFixture fixture;
     UsageStore& store = *fixture.store;
-    ItemInputs inputs = HeadlessItem::inputs(store, ItemStyle::iconOnly);
+    ItemInputs inputs = HeadlessItem::terminalInputs(store, ItemStyle::iconOnly);
     EXPECT_EQ(inputs.status.kind, K::noCredential);
     EXPECT_EQ(inputs.signedOutLine, HeadlessItem::signInHint);
     EXPECT_FALSE(inputs.loading) << "signed out is known without a refresh";
@@ -106,19 +106,19 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
     ASSERT_TRUE(cliFile.open(QIODevice::WriteOnly));
     cliFile.write(R"({"accessToken":"sk-live-1"})");
     cliFile.close();
-    EXPECT_EQ(HeadlessItem::inputs(store, ItemStyle::account).signedOutLine, "API key \u2014 run `velmo login`");
+    EXPECT_EQ(HeadlessItem::terminalInputs(store, ItemStyle::account).signedOutLine, "API key \u2014 run `velmo login`");
 
     fixture.signIn();
-    EXPECT_TRUE(HeadlessItem::inputs(store, ItemStyle::account).loading) << "until the first refresh ends";
+    EXPECT_TRUE(HeadlessItem::terminalInputs(store, ItemStyle::account).loading) << "until the first refresh ends";
     const Balance balance = StoreFixture::balance(7'000'000, 6'000'000);
     store.setSnapshot(Snapshot { balance, std::nullopt, fixture.clock - 1800s });
-    inputs = HeadlessItem::inputs(store, ItemStyle::account);
+    inputs = HeadlessItem::terminalInputs(store, ItemStyle::account);
     EXPECT_FALSE(inputs.loading);
     EXPECT_EQ(inputs.balance, balance);
     EXPECT_EQ(inputs.fetchedAt, fixture.clock - 1800s);
     EXPECT_FALSE(inputs.stale) << "exactly the threshold is not stale";
     fixture.clock += 1s;
-    EXPECT_TRUE(HeadlessItem::inputs(store, ItemStyle::account).stale);
+    EXPECT_TRUE(HeadlessItem::terminalInputs(store, ItemStyle::account).stale);
 }
 
 } // namespace
