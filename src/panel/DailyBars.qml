@@ -11,7 +11,7 @@ Item {
     required property PanelTheme theme
     property bool reduceMotion: false
     property bool risen: false
-    readonly property real barWidth: model.barWidth(width)
+    readonly property real barWidth: model.barWidth(width, model.count)
 
     implicitHeight: model.chartHeight
     onVisibleChanged: if (visible) risen = true

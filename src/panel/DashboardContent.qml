@@ -36,6 +36,14 @@ Item {
                 duration: 250
                 easing.type: Easing.OutCubic
             }
+            // A move that interrupts an item's fade-in would leave it half
+            // (or wholly) transparent: the move finishes the fade.
+            NumberAnimation {
+                property: "opacity"
+                to: 1
+                duration: 250
+                easing.type: Easing.OutCubic
+            }
         }
 
         EmptyStateView {

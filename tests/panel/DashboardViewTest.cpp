@@ -237,6 +237,14 @@ TEST(DashboardView, EachStateShowsItsContentBadgeAndHero)
         EXPECT_NEAR(bars.tallest, 44, 1);
         EXPECT_NEAR(bars.probed, 2, 1); // the day without spend is a stub
     }
+    // Data that arrives while the panel is open shows in full: the usage
+    // section fades in and the chart gets a bar per day.
+    PanelScene late;
+    late.signIn();
+    late.show();
+    late.cache();
+    late.settle();
+    EXPECT_EQ(late.bars(5).runs, 30);
 }
 
 TEST(DashboardView, RefreshingSpinsOrDimsTheButtonAndSaysSo)

@@ -2,6 +2,8 @@
 
 #include "UsageRules.h"
 
+#include <algorithm>
+
 int DailyBarsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : count();
@@ -40,9 +42,9 @@ double DailyBarsModel::chartHeight() const
     return UsageRules::chartHeight;
 }
 
-double DailyBarsModel::barWidth(double availableWidth) const
+double DailyBarsModel::barWidth(double availableWidth, int count) const
 {
-    return UsageRules::barWidth(availableWidth, m_buckets.size());
+    return UsageRules::barWidth(availableWidth, static_cast<std::size_t>(std::max(count, 0)));
 }
 
 void DailyBarsModel::enter(int index)

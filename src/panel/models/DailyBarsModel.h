@@ -35,8 +35,10 @@ public:
     const UsageBucket* hoveredBucket() const;
     double chartHeight() const;
 
-    // Each bar's width for the chart's width.
-    Q_INVOKABLE double barWidth(double availableWidth) const;
+    // Each bar's width for the chart's width and `count` bars; the count is
+    // passed so that a QML binding follows it (the days can
+    // arrive after the chart was laid out).
+    Q_INVOKABLE double barWidth(double availableWidth, int count) const;
     // The pointer entered or left a bar's full-height cell.
     Q_INVOKABLE void enter(int index);
     Q_INVOKABLE void leave(int index);
