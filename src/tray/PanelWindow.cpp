@@ -18,6 +18,7 @@
 #include <QVariantAnimation>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -171,6 +172,11 @@ void PanelWindow::show(std::optional<QRect> item, QPoint pointer)
     // mapped races the window manager); the content slides inside it.
     m_view->setGeometry(target);
     applyBackdrop();
+    if (!alreadyUp && qEnvironmentVariableIsSet("VELMO_TRACE_FRAMES")) {
+        // For the benchmarks: when the opened panel's first frame is on screen.
+        QObject::connect(m_view.get(), &QQuickWindow::frameSwapped, m_view.get(),
+            [] { std::fputs("panel: first frame\n", stderr); }, Qt::SingleShotConnection);
+    }
     m_view->show();
     m_view->raise();
     m_view->requestActivate();
