@@ -29,6 +29,11 @@ class Session:
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                     stdout=subprocess.PIPE, text=True)
         self.address = self.bus.stdout.readline().strip()
+        # A tray host's watcher, so the app shows its item rather than a window.
+        self.watcher = subprocess.Popen([os.path.join(os.path.dirname(os.path.abspath(__file__)), "sni-watcher")],
+                                        env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address),
+                                        stdout=subprocess.PIPE, text=True)
+        self.watcher.stdout.readline()
 
     def env(self, base):
         return dict(base, DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=self.address, QT_QPA_PLATFORM="xcb",
@@ -58,7 +63,7 @@ class Session:
                           "org.freedesktop.DBus.Properties.Get", ITEM_INTERFACE, "ToolTip")
 
     def close(self):
-        for process in (self.bus, self.xvfb):
+        for process in (self.watcher, self.bus, self.xvfb):
             stop_process(process)
 
 
