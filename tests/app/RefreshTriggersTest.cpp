@@ -22,11 +22,7 @@ public slots:
 
 enum class Event { suspend, resume, thirtySecondsLater, offline, online };
 
-struct TriggerCase {
-    const char* name;
-    std::vector<Event> events;
-    int refreshes;
-};
+struct TriggerCase { const char* name; std::vector<Event> events; int refreshes; };
 
 void PrintTo(const TriggerCase& c, std::ostream* os) { *os << c.name; }
 

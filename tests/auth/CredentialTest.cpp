@@ -15,10 +15,7 @@ Credential plain(std::string token) { return { .token = std::move(token), .sourc
 
 TEST(StoredTokensTest, CredentialIsTrimmedAndKeepsRefreshDataOnlyWhole)
 {
-    const struct {
-        StoredTokens tokens;
-        std::optional<Credential> expected;
-    } cases[] = {
+    const struct { StoredTokens tokens; std::optional<Credential> expected; } cases[] = {
         { { .accessToken = "  sk-live-123\n", .refreshToken = "r", .clientId = "c" }, std::nullopt },
         { { .accessToken = " \t\r\n \u2028\u00a0" }, std::nullopt },
         { { "\t access-1 \n", " refresh-1\r\n", 1'700'000'000'000.0, "\u3000client-1 " },

@@ -24,11 +24,7 @@ class RecordingServer : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    struct Shown {
-        uint replaces;
-        QString icon, summary, body;
-        QStringList actions;
-    };
+    struct Shown { uint replaces; QString icon, summary, body; QStringList actions; };
     std::vector<Shown> shown;
 
 public slots:
@@ -46,11 +42,7 @@ struct Step {
     double available = 0, account = 0;
 };
 
-struct AlertCase {
-    const char* name;
-    std::vector<Step> steps;
-    QStringList expected;
-};
+struct AlertCase { const char* name; std::vector<Step> steps; QStringList expected; };
 
 class DesktopNotificationTest : public ::testing::TestWithParam<AlertCase> {
 protected:

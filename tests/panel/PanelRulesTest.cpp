@@ -31,11 +31,7 @@ Balance balance(MicrosUSD account, MicrosUSD available, MicrosUSD goToMarket = {
 
 TEST(DashboardRules, BadgeForEveryStatus)
 {
-    struct Case {
-        Status status;
-        bool stale;
-        DashboardRules::Badge badge;
-    };
+    struct Case { Status status; bool stale; DashboardRules::Badge badge; };
     for (const Case& c : std::initializer_list<Case> {
              { Status::credentialRejected("no"), false, { "Auth", ColorRole::red } },
              { Status::credentialExpired(), true, { "Auth", ColorRole::red } },
@@ -92,11 +88,7 @@ TEST(DashboardRules, FooterCountsDownOnlyWithACredentialAndASchedule)
 
 TEST(BalanceRules, HeroColourAndLabelAtTheThresholds)
 {
-    struct Case {
-        MicrosUSD account, available;
-        ColorRole color;
-        QString label;
-    };
+    struct Case { MicrosUSD account, available; ColorRole color; QString label; };
     for (const Case& c : std::initializer_list<Case> {
              { MicrosUSD(0), MicrosUSD(0), ColorRole::red, "Out of credit" },
              { usd(-1), usd(20), ColorRole::red, "Out of credit" },
@@ -149,11 +141,7 @@ TEST(BalanceRules, PayAsYouGoNoteOnlyForACappedKeyWithLessUsable)
 
 TEST(BalanceRules, KeyLimitFractionAndTint)
 {
-    struct Case {
-        Balance::APIKeyLimit key;
-        std::optional<double> fraction;
-        ColorRole tint;
-    };
+    struct Case { Balance::APIKeyLimit key; std::optional<double> fraction; ColorRole tint; };
     for (const Case& c : std::initializer_list<Case> {
              { { .unlimited = true, .remaining = usd(1), .used = usd(1) }, std::nullopt, ColorRole::accent },
              { { .unlimited = false, .remaining = usd(5), .used = usd(95) }, 0.95, ColorRole::red },
@@ -183,12 +171,7 @@ UsageSummary summary(std::chrono::seconds length, UsageMetrics totals)
 
 TEST(UsageRules, HeaderAndTilesFromTheTotals)
 {
-    struct Case {
-        std::chrono::seconds length;
-        UsageMetrics totals;
-        QString header;
-        std::array<QString, 3> details;
-    };
+    struct Case { std::chrono::seconds length; UsageMetrics totals; QString header; std::array<QString, 3> details; };
     const UsageMetrics base { .requests = 1000, .inputTokens = 1'200'000, .outputTokens = 34'000, .charged = usd(7) };
     auto with = [&](std::int64_t failed, std::int64_t requests = 1000) {
         UsageMetrics m = base;

@@ -89,10 +89,7 @@ TEST_F(LaunchAtLoginTest, EnabledOnlyForAnEntryThatStartsUsAndIsNotSwitchedOff)
 {
     const LaunchAtLogin launch = installed();
     const QString ours = scratch.filePath("usr/bin/velmo-usage");
-    struct Case {
-        QString entry;
-        bool enabled;
-    };
+    struct Case { QString entry; bool enabled; };
     for (const Case& c : std::initializer_list<Case> {
              { "[Desktop Entry]\nExec=" + ours + "\n", true },
              { "[Desktop Entry]\nExec=/usr/local/bin/velmo-usage %U\n", true }, // a copied launcher
