@@ -80,11 +80,13 @@ TEST_F(CLICredentialReaderTest, WhatTheFileHoldsOrIs)
 
 TEST_F(CLICredentialReaderTest, WriteCreatesTheFolderAndFailedWritesKeepTheOld)
 {
-    // A successful rotation's files are checked where sessions are renewed.
     // The folder is created; key holds the token exactly as given.
     CLICredentialReader fresh(home.filePath("new-home").toStdString());
     fresh.write(StoredTokens { .accessToken = " raw token " });
     EXPECT_EQ(readAll(fresh.keyFile()), " raw token \n");
+    EXPECT_EQ(readAll(fresh.tokensFile()).count('\n'), 1); // one line, as the tool writes it
+    EXPECT_EQ(std::pair(fileMode(fresh.tokensFile()), fileMode(fresh.keyFile())), std::pair(0600u, 0600u));
+    EXPECT_EQ(QDir(QString::fromStdString(fresh.velmoDirectory())).entryList(QDir::Files), (QStringList { "key", "tokens.json" }));
 
     // tokens.json replaced by a folder that holds something: the rename fails.
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(fresh.tokensFile() + ".d/inside")));

@@ -77,9 +77,11 @@ protected:
 
 TEST_F(KeychainCredentialStoreTest, ARealKeyringRoundTripKeepsOneItemPerAccount)
 {
-    // Record decoding is the file store's table; here the keyring's own part.
+    // Record decoding is the file store's table; here only that a bad item is a failure.
     EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_NO_THROW(store.remove());
+    ASSERT_TRUE(secret_password_store_sync(&testSchema, SECRET_COLLECTION_DEFAULT, "test item", "{\"accessToken\": 12", nullptr, nullptr, "service", testService, "account", account.c_str(), nullptr));
+    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
     // Saving again replaces the one item.
     for (const StoredTokens& tokens : { sample, StoredTokens { .accessToken = "access-2" } }) {
         store.save(tokens);
