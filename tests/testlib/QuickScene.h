@@ -27,8 +27,9 @@ public:
     }
     void unload()
     {
-        if (renderer)
+        if (renderer) {
             EXPECT_TRUE(renderer->warnings().isEmpty()) << renderer->warnings().join('\n').toStdString();
+        }
         renderer.reset();
     }
 
