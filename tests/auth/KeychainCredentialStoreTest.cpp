@@ -80,7 +80,16 @@ TEST_F(KeychainCredentialStoreTest, ARealKeyringRoundTripKeepsOneItemPerAccount)
     // Record decoding is the file store's table; here only that a bad item is a failure.
     EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_NO_THROW(store.remove());
-    ASSERT_TRUE(secret_password_store_sync(&testSchema, SECRET_COLLECTION_DEFAULT, "test item", "{\"accessToken\": 12", nullptr, nullptr, "service", testService, "account", account.c_str(), nullptr));
+    // As another program (or corruption) would leave it; the varargs store call leaks.
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, nullptr);
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(testService));
+    g_hash_table_insert(attributes, const_cast<char*>("account"), account.data());
+    SecretValue* value = secret_value_new("{\"accessToken\": 12", -1, "text/plain");
+    EXPECT_TRUE(secret_service_store_sync(service, &testSchema, attributes, SECRET_COLLECTION_DEFAULT, "test item", value, nullptr, nullptr));
+    secret_value_unref(value);
+    g_hash_table_unref(attributes);
+    g_object_unref(service);
     EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
     // Saving again replaces the one item.
     for (const StoredTokens& tokens : { sample, StoredTokens { .accessToken = "access-2" } }) {
