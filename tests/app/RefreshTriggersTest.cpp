@@ -24,8 +24,6 @@ enum class Event { suspend, resume, thirtySecondsLater, offline, online };
 
 struct TriggerCase { const char* name; std::vector<Event> events; int refreshes; };
 
-void PrintTo(const TriggerCase& c, std::ostream* os) { *os << c.name; }
-
 class RefreshTriggersTest : public ::testing::TestWithParam<TriggerCase> {
 protected:
     void SetUp() override

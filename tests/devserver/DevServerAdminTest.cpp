@@ -62,11 +62,9 @@ TEST(DevServerAdminTest, CommandLine)
     velmo::test::ScratchDir dir;
     const QString path = dir.filePath("tokens.json");
     DevServerProcess server({ "--quiet", "--write-cli-tokens", path });
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
+    const QByteArray text = velmo::test::readAll(path);
     EXPECT_TRUE(text.endsWith('\n'));
-    EXPECT_EQ(file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions {});
+    EXPECT_EQ(velmo::test::fileMode(path) & 077, 0u);
     EXPECT_EQ(Json::parse(text.toStdString())["clientId"], "velmo-cli");
     // Exit code 0 also means the sanitizers found nothing at exit.
     EXPECT_EQ(server.stop(), 0);

@@ -23,10 +23,7 @@ public:
     UpdateSessionTest()
     {
         QDir(dir.path()).mkdir("app");
-        QFile old(appImage);
-        old.open(QIODevice::WriteOnly);
-        old.write("old AppImage");
-        old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup);
+        writeFile(appImage, "old AppImage", 0740);
         server.serve("/velmo.AppImage", payload);
         offer(payload.size(), testSignature(payload));
     }
@@ -53,12 +50,7 @@ public:
         EXPECT_TRUE(QTest::qWaitFor([this] { return session->state() != State::Checking; }, 10'000));
         return *session;
     }
-    QByteArray installed() const
-    {
-        QFile file(appImage);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }
+    QByteArray installed() const { return readAll(appImage); }
     // Everything in the AppImage's folder, scratch files included.
     QStringList folder() const { return QDir(dir.filePath("app")).entryList(QDir::Files | QDir::Hidden); }
 
