@@ -153,10 +153,6 @@ TEST_F(AppContainerTest, StopEndsARefreshInFlightAtOnceAndNothingStartsAfterIt)
 // Another process signs in or out (the velmo tool, a second instance): the
 // running container notices at once and refreshes or forgets.
 enum class SessionKind { cliFile, appFile, keyring };
-void PrintTo(SessionKind kind, std::ostream* out)
-{
-    *out << std::array { "cliFile", "appFile", "keyring" }[int(kind)];
-}
 
 class SessionChangedElsewhere : public AppContainerTest,
                                 public ::testing::WithParamInterface<SessionKind> { };
@@ -193,6 +189,7 @@ TEST_P(SessionChangedElsewhere, IsPickedUpAtOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(AppContainer, SessionChangedElsewhere,
-    ::testing::Values(SessionKind::cliFile, SessionKind::appFile, SessionKind::keyring));
+    ::testing::Values(SessionKind::cliFile, SessionKind::appFile, SessionKind::keyring),
+    [](const auto& info) { return std::string((std::array { "cliFile", "appFile", "keyring" })[int(info.param)]); });
 
 } // namespace

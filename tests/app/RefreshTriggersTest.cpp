@@ -22,13 +22,7 @@ public slots:
 
 enum class Event { suspend, resume, thirtySecondsLater, offline, online };
 
-struct TriggerCase {
-    const char* name;
-    std::vector<Event> events;
-    int refreshes;
-};
-
-void PrintTo(const TriggerCase& c, std::ostream* os) { *os << c.name; }
+struct TriggerCase { const char* name; std::vector<Event> events; int refreshes; };
 
 class RefreshTriggersTest : public ::testing::TestWithParam<TriggerCase> {
 protected:

@@ -15,10 +15,7 @@ Credential plain(std::string token) { return { .token = std::move(token), .sourc
 
 TEST(StoredTokensTest, CredentialIsTrimmedAndKeepsRefreshDataOnlyWhole)
 {
-    const struct {
-        StoredTokens tokens;
-        std::optional<Credential> expected;
-    } cases[] = {
+    const struct { StoredTokens tokens; std::optional<Credential> expected; } cases[] = {
         { { .accessToken = "  sk-live-123\n", .refreshToken = "r", .clientId = "c" }, std::nullopt },
         { { .accessToken = " \t\r\n \u2028\u00a0" }, std::nullopt },
         { { "\t access-1 \n", " refresh-1\r\n", 1'700'000'000'000.0, "\u3000client-1 " },
@@ -65,19 +62,12 @@ TEST(CredentialTest, MaskingCountsUserPerceivedCharacters)
 {
     // "é" as e + combining acute, and a flag of two code points: each one
     // character, never cut apart.
-    const std::string accented = "e\u0301";
-    const std::string flag = "\U0001F1E9\U0001F1EA";
-    std::string twelveBullets;
-    for (int i = 0; i < 12; ++i)
-        twelveBullets += "\u2022";
+    const std::string accented = "e\u0301", flag = "\U0001F1E9\U0001F1EA";
+    const auto bullets = [](int n) { std::string out; while (n--) out += "\u2022"; return out; };
     const std::pair<std::string, std::string> cases[] = {
-        { "abcdefghijklm", "abcd\u2026jklm" },
-        { "abcdefghijkl", twelveBullets },
-        { "", "\u2022\u2022\u2022\u2022" },
-        { "abc", "\u2022\u2022\u2022\u2022" },
-        { "abcde", "\u2022\u2022\u2022\u2022\u2022" },
-        { accented + "bcdefghijkl" + flag, accented + "bcd\u2026jkl" + flag },
-        { accented + "bcdefghijk" + flag, twelveBullets },
+        { "abcdefghijklm", "abcd\u2026jklm" }, { "abcdefghijkl", bullets(12) }, { "", bullets(4) }, { "abc", bullets(4) },
+        { "abcde", bullets(5) }, { accented + "bcdefghijkl" + flag, accented + "bcd\u2026jkl" + flag },
+        { accented + "bcdefghijk" + flag, bullets(12) },
     };
     for (const auto& [text, masked] : cases)
         EXPECT_EQ(Credential::mask(text), masked) << text;

@@ -19,20 +19,6 @@ const SecretSchema testSchema = {
     0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-// Puts raw bytes into the item, as another program (or corruption) would.
-void storeRaw(const std::string& account, const std::string& bytes)
-{
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, nullptr);
-    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(testService));
-    g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.c_str()));
-    SecretValue* value = secret_value_new(bytes.data(), static_cast<gssize>(bytes.size()), "text/plain");
-    EXPECT_TRUE(secret_service_store_sync(service, &testSchema, attributes, SECRET_COLLECTION_DEFAULT, "test item", value, nullptr, nullptr));
-    secret_value_unref(value);
-    g_hash_table_unref(attributes);
-    g_object_unref(service);
-}
-
 int itemCount(const std::string& account)
 {
     GList* items = secret_password_search_sync(&testSchema, SECRET_SEARCH_ALL, nullptr, nullptr, "service", testService,
@@ -89,17 +75,23 @@ protected:
 
 } // namespace
 
-TEST_F(KeychainCredentialStoreTest, OneItemReplacedWholeAndAnUndecodableOneIsAFailure)
+TEST_F(KeychainCredentialStoreTest, ARealKeyringRoundTripKeepsOneItemPerAccount)
 {
+    // Record decoding is the file store's table; here only that a bad item is a failure.
     EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_NO_THROW(store.remove());
-    storeRaw(account, "");
-    EXPECT_EQ(store.load(), std::nullopt);
-    for (const char* bad : { "{\"accessToken\": 12", R"({"refreshToken":"r"})" }) {
-        storeRaw(account, bad);
-        EXPECT_THROW(store.load(), VelmoJSON::DecodingError) << bad;
-    }
-    // Saving over a corrupt record replaces it; saving again keeps one item.
+    // As another program (or corruption) would leave it; the varargs store call leaks.
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, nullptr);
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(testService));
+    g_hash_table_insert(attributes, const_cast<char*>("account"), account.data());
+    SecretValue* value = secret_value_new("{\"accessToken\": 12", -1, "text/plain");
+    EXPECT_TRUE(secret_service_store_sync(service, &testSchema, attributes, SECRET_COLLECTION_DEFAULT, "test item", value, nullptr, nullptr));
+    secret_value_unref(value);
+    g_hash_table_unref(attributes);
+    g_object_unref(service);
+    EXPECT_THROW(store.load(), VelmoJSON::DecodingError);
+    // Saving again replaces the one item.
     for (const StoredTokens& tokens : { sample, StoredTokens { .accessToken = "access-2" } }) {
         store.save(tokens);
         EXPECT_EQ(store.load(), tokens);

@@ -48,17 +48,11 @@ TEST(LoopbackServerHandle, EachRequestGetsItsPageAndResult)
     using Result = std::optional<LoopbackServer::Result>;
     const Result noMatch = LoopbackServerError::stateMismatch();
     const char* const malformed = "Malformed request.";
-    const struct {
-        QString request;
-        const char* status;
-        QString paragraph;
-        Result result;
-    } cases[] = {
+    const struct { QString request; const char* status; QString paragraph; Result result; } cases[] = {
         { "GET /callback?state=s7a_Te-x&code=C0de HTTP/1.1\r\nHost: x\r\n\r\n", "200 OK", signedIn, QString("C0de") },
         // "+" stays "+", %2B is "+", the first "code" counts, an "error"
         // without a value is no provider error.
-        { "GET /callback?error&state=s7a%5FTe-x&code=a+b%2Bc%C3%A9&code=second HTTP/1.1\r\n\r\n", "200 OK", signedIn,
-          QString("a+b+c\u00e9") },
+        { "GET /callback?error&state=s7a%5FTe-x&code=a+b%2Bc%C3%A9&code=second HTTP/1.1\r\n\r\n", "200 OK", signedIn, QString("a+b+c\u00e9") },
         // The method is not looked at; leading empty lines are dropped.
         { "\r\n\r\nPOST /callback?state=s7a_Te-x&code=C", "200 OK", signedIn, QString("C") },
         { "GET /callback?error=access_denied&error_description=User%20cancelled&state=s7a_Te-x HTTP/1.1\r\n\r\n",
@@ -75,8 +69,7 @@ TEST(LoopbackServerHandle, EachRequestGetsItsPageAndResult)
           OAuthError::authorizationDenied("missing code") },
         { "GET /favicon.ico HTTP/1.1\r\n\r\n", "404 Not Found", "Nothing here.", std::nullopt },
         // Later lines cannot inject a second target.
-        { "GET /favicon.ico HTTP/1.1\r\nX: GET /callback?state=s7a_Te-x&code=C HTTP/1.1\r\n\r\n", "404 Not Found",
-          "Nothing here.", std::nullopt },
+        { "GET /favicon.ico HTTP/1.1\r\nX: GET /callback?state=s7a_Te-x&code=C HTTP/1.1\r\n\r\n", "404 Not Found", "Nothing here.", std::nullopt },
         { QString(), "400 Bad Request", malformed, std::nullopt },
         { QString::fromUtf8(garbage), "400 Bad Request", malformed, std::nullopt },
         { "GET /callback?state=%zz&code=C HTTP/1.1\r\n", "400 Bad Request", malformed, std::nullopt },

@@ -1,8 +1,5 @@
 #include "LoopbackTestClient.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,21 +8,6 @@
 #include <unistd.h>
 
 namespace velmo::test {
-
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds watchdog)
-{
-    // The heartbeat only bounds how long processEvents() may block; every
-    // socket event wakes it earlier.
-    QTimer heartbeat;
-    heartbeat.start(std::chrono::milliseconds(20));
-    const QDeadlineTimer deadline(watchdog);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 RawClient::RawClient(quint16 port, const char* host)
 {

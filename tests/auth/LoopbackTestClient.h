@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QTest>
 
 #include <chrono>
 #include <functional>
@@ -8,7 +9,10 @@
 namespace velmo::test {
 
 // Runs the event loop until `done` holds or the watchdog fires; returns done().
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds watchdog = std::chrono::seconds(10));
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds watchdog = std::chrono::seconds(10))
+{
+    return QTest::qWaitFor(done, static_cast<int>(watchdog.count()));
+}
 
 // A raw TCP client for poking at the loopback server: it sends exactly the
 // bytes it is given and keeps everything it gets back. Connecting needs no

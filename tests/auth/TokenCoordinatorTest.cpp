@@ -160,6 +160,7 @@ TEST_F(TokenCoordinatorTest, SessionsInFilesAreRenewedUnderTheirLockIntoRoomTake
             EXPECT_TRUE(size == -1 ? name == lock : size >= 4096) << name << " " << size;
     }
     EXPECT_EQ(readAll(reader.keyFile()), "access-2\n");
+    EXPECT_EQ(velmo::test::fileMode(reader.keyFile()), 0600u);
     EXPECT_EQ(store->loads, 0);
 }
 

@@ -4,9 +4,9 @@
 #include "DemoAccount.h"
 #include "DesktopAppearance.h"
 #include "InMemoryCredentialStore.h"
-#include "OffscreenQuickRenderer.h"
 #include "AsyncWait.h"
 #include "FakeHTTPTransport.h"
+#include "QuickScene.h"
 #include "TestSupport.h"
 #include "UpdaterController.h"
 #include "UsageStore.h"
@@ -22,13 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 using velmo::devserver::DemoAccount;
 
-bool near(QColor a, QColor b, int tolerance)
-{
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-        && std::abs(a.blue() - b.blue()) <= tolerance;
-}
+using velmo::test::QuickScene;
 
-class PanelScene {
+class PanelScene : public QuickScene {
 public:
     PanelScene()
     {
@@ -39,7 +35,7 @@ public:
         store->setNow([this] { return clock; });
     }
 
-    ~PanelScene() { EXPECT_TRUE(renderer.warnings().isEmpty()) << renderer.warnings().join('\n').toStdString(); }
+    ~PanelScene() { unload(); } // its scene reads the model
 
     void signIn(std::chrono::seconds lifetime = 1h)
     {
@@ -82,16 +78,7 @@ public:
         actions.resize = [this](QSizeF size) { sizes.push_back(size); };
         // The previous scene goes before its model.
         auto previous = std::exchange(model, std::make_unique<DashboardModel>(*store, &updater, actions, reduceMotion));
-        root = renderer.load(QUrl("qrc:/Velmo/Panel/DashboardView.qml"), { { "dashboard", QVariant::fromValue(model.get()) } });
-        previous.reset();
-        ASSERT_NE(root, nullptr) << renderer.warnings().join('\n').toStdString();
-        settle();
-    }
-
-    void settle()
-    {
-        renderer.settle();
-        image = renderer.grab();
+        load("qrc:/Velmo/Panel/DashboardView.qml", { { "dashboard", QVariant::fromValue(model.get()) } });
     }
     // The refresh's two requests wait until released.
     QCoro::Task<> heldRefresh()
@@ -100,15 +87,6 @@ public:
         for (const char* path : { "/v1/credits/balance", "/v1/usage" })
             transport->respondTo(path, 500, "{}", true);
         return store->refresh();
-    }
-
-    QQuickItem* item(const char* name) const { return root->findChild<QQuickItem*>(name); }
-    bool shown(const char* name) const { return item(name) && item(name)->isVisible(); }
-
-    QColor pixelAt(QQuickItem* it, QPointF point) const
-    {
-        const QPointF scene = it->mapToScene(point) * image.devicePixelRatio();
-        return image.pixelColor(static_cast<int>(scene.x()), static_cast<int>(scene.y()));
     }
 
     // The badge dot's centre is drawn in `role`.
@@ -142,9 +120,7 @@ public:
 
     // The runs of bar colour along the chart's foot, and the drawn height of
     // the tallest bar and of bar `probe`.
-    struct Bars {
-        int runs = 0, tallest = 0, probed = 0;
-    };
+    struct Bars { int runs = 0, tallest = 0, probed = 0; };
     Bars bars(int probe) const
     {
         QQuickItem* chart = item("dailyBars");
@@ -178,9 +154,6 @@ public:
     UpdaterController updater { &defaults };
     std::unique_ptr<DashboardModel> model;
     std::vector<QSizeF> sizes;
-    OffscreenQuickRenderer renderer; // destroyed first: its scene reads the model
-    QQuickItem* root = nullptr;
-    QImage image;
 };
 
 // Each state the store can be in: an empty state instead of the data, or the
@@ -199,17 +172,14 @@ TEST(DashboardView, EachStateShowsItsContentBadgeAndHero)
     for (const Case& c : std::initializer_list<Case> {
              { "signed out over a cache", [](auto& t) { t.cache(); }, "Not signed in", "Sign in with your browser",
                  "", false, ColorRole::secondary, primary },
-             { "expired", [](auto& t) { t.signIn(30s); }, "Session expired", "Sign in again in Settings", "", false,
-                 ColorRole::red, primary },
+             { "expired", [](auto& t) { t.signIn(30s); }, "Session expired", "Sign in again in Settings", "", false, ColorRole::red, primary },
              { "rejected, no data", [](auto& t) { t.signIn(); t.refreshWith(401); }, "Credential rejected",
                  "upstream down", "", false, ColorRole::red, primary },
              { "loading", [](auto& t) { t.signIn(); }, "", "", "Loading…", false, ColorRole::green, primary },
-             { "error, no data", [](auto& t) { t.signIn(); t.refreshWith(500); }, "", "", "upstream down", false,
-                 ColorRole::orange, primary },
+             { "error, no data", [](auto& t) { t.signIn(); t.refreshWith(500); }, "", "", "upstream down", false, ColorRole::orange, primary },
              { "error under data, out of credit", [](auto& t) { t.signIn(); t.cache(2min, 0); t.refreshWith(500); },
                  "", "", "", true, ColorRole::orange, ColorRole::red },
-             { "rejected with data", [](auto& t) { t.signIn(); t.cache(); t.refreshWith(401); }, "", "", "", true,
-                 ColorRole::red, primary },
+             { "rejected with data", [](auto& t) { t.signIn(); t.cache(); t.refreshWith(401); }, "", "", "", true, ColorRole::red, primary },
              { "ok", [](auto& t) { t.signIn(); t.cache(); }, "", "", "", false, ColorRole::green, primary },
              { "ok but stale", [](auto& t) { t.signIn(); t.cache(1801s); }, "", "", "", false, ColorRole::orange, primary },
          }) {
@@ -293,7 +263,7 @@ TEST(DashboardView, TheBannerAddsItsHeightToTheReportedSize)
     EXPECT_GT(banner->height(), 30);
     EXPECT_DOUBLE_EQ(t.sizes.back().height(), without + banner->height());
     const QColor wash = t.pixelAt(banner, { 4, banner->height() / 2 });
-    EXPECT_FALSE(near(wash, t.model->theme()->window(), 2)) << "no accent wash behind the banner";
+    EXPECT_FALSE(QuickScene::near(wash, t.model->theme()->window(), 2)) << "no accent wash behind the banner";
 
     t.model->banner()->dismiss();
     t.settle();

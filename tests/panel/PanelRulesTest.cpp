@@ -31,11 +31,7 @@ Balance balance(MicrosUSD account, MicrosUSD available, MicrosUSD goToMarket = {
 
 TEST(DashboardRules, BadgeForEveryStatus)
 {
-    struct Case {
-        Status status;
-        bool stale;
-        DashboardRules::Badge badge;
-    };
+    struct Case { Status status; bool stale; DashboardRules::Badge badge; };
     for (const Case& c : std::initializer_list<Case> {
              { Status::credentialRejected("no"), false, { "Auth", ColorRole::red } },
              { Status::credentialExpired(), true, { "Auth", ColorRole::red } },
@@ -92,11 +88,7 @@ TEST(DashboardRules, FooterCountsDownOnlyWithACredentialAndASchedule)
 
 TEST(BalanceRules, HeroColourAndLabelAtTheThresholds)
 {
-    struct Case {
-        MicrosUSD account, available;
-        ColorRole color;
-        QString label;
-    };
+    struct Case { MicrosUSD account, available; ColorRole color; QString label; };
     for (const Case& c : std::initializer_list<Case> {
              { MicrosUSD(0), MicrosUSD(0), ColorRole::red, "Out of credit" },
              { usd(-1), usd(20), ColorRole::red, "Out of credit" },
@@ -143,17 +135,12 @@ TEST(BalanceRules, PayAsYouGoNoteOnlyForACappedKeyWithLessUsable)
     EXPECT_EQ(BalanceRules::payAsYouGoRow(balance(usd(42.75), usd(42.75), usd(20))).note, std::nullopt);
     // Capped, but the key may spend exactly the pay-as-you-go balance.
     EXPECT_EQ(BalanceRules::payAsYouGoRow(balance(usd(10), usd(12), usd(-2))).note, std::nullopt);
-    // A negative plan balance is not taken off what the key may spend.
-    EXPECT_EQ(BalanceRules::payAsYouGoRow(balance(usd(10), usd(8), usd(-2))).note, "$8.00 usable by this key");
+    // A negative plan balance: the figures' own rule (BalanceTest).
 }
 
 TEST(BalanceRules, KeyLimitFractionAndTint)
 {
-    struct Case {
-        Balance::APIKeyLimit key;
-        std::optional<double> fraction;
-        ColorRole tint;
-    };
+    struct Case { Balance::APIKeyLimit key; std::optional<double> fraction; ColorRole tint; };
     for (const Case& c : std::initializer_list<Case> {
              { { .unlimited = true, .remaining = usd(1), .used = usd(1) }, std::nullopt, ColorRole::accent },
              { { .unlimited = false, .remaining = usd(5), .used = usd(95) }, 0.95, ColorRole::red },
@@ -183,12 +170,7 @@ UsageSummary summary(std::chrono::seconds length, UsageMetrics totals)
 
 TEST(UsageRules, HeaderAndTilesFromTheTotals)
 {
-    struct Case {
-        std::chrono::seconds length;
-        UsageMetrics totals;
-        QString header;
-        std::array<QString, 3> details;
-    };
+    struct Case { std::chrono::seconds length; UsageMetrics totals; QString header; std::array<QString, 3> details; };
     const UsageMetrics base { .requests = 1000, .inputTokens = 1'200'000, .outputTokens = 34'000, .charged = usd(7) };
     auto with = [&](std::int64_t failed, std::int64_t requests = 1000) {
         UsageMetrics m = base;
@@ -228,14 +210,10 @@ TEST(UsageRules, BarsScaleToTheLargestDayWithStubsForEmptyDays)
         return UsageBucket { .startTime = now, .endTime = now + 24h,
             .metrics = { .requests = requests, .charged = MicrosUSD(micros) } };
     };
-    const std::vector<UsageBucket> days { day(2'000'000), day(500'000), day(0) };
-    EXPECT_DOUBLE_EQ(UsageRules::barScale(days), 2'000'000);
+    // Scale, heights and widths of a real month: the panel's drawn bars. Here the edges.
     EXPECT_DOUBLE_EQ(UsageRules::barScale({ day(0) }), 1.0);
     EXPECT_DOUBLE_EQ(UsageRules::barScale({}), 1.0);
-    EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(2'000'000), 2'000'000), 44);
     EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(500'000), 2'000'000), 11);
-    EXPECT_DOUBLE_EQ(UsageRules::barHeight(MicrosUSD(0), 2'000'000), 2);
-    EXPECT_DOUBLE_EQ(UsageRules::barWidth(298, 30), 8.0);
     EXPECT_DOUBLE_EQ(UsageRules::barWidth(292, 0), 292);
     EXPECT_DOUBLE_EQ(UsageRules::barWidth(10, 30), 1.0);
     EXPECT_DOUBLE_EQ(UsageRules::barOpacity(MicrosUSD(0), false), 0.15);

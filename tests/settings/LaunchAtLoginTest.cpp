@@ -17,9 +17,7 @@ protected:
     {
         const QString path = scratch.filePath(relative);
         QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        velmo::test::writeFile(path, content, 0644);
         return path;
     }
 
@@ -64,9 +62,7 @@ TEST_F(LaunchAtLoginTest, TheEntryIsWrittenReadBackAndRemoved)
 
     launch.setEnabled(true);
     EXPECT_TRUE(launch.isEnabled());
-    QFile entry(launch.entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(entry.readAll());
+    const QString text = QString::fromUtf8(velmo::test::readAll(launch.entryPath()));
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\n")) << text.toStdString();
     EXPECT_TRUE(text.contains(QString(R"(Exec="%1/my apps/100%% \\"velmo\\"/bin/velmo-usage")").arg(scratch.path())))
         << text.toStdString();
@@ -89,10 +85,7 @@ TEST_F(LaunchAtLoginTest, EnabledOnlyForAnEntryThatStartsUsAndIsNotSwitchedOff)
 {
     const LaunchAtLogin launch = installed();
     const QString ours = scratch.filePath("usr/bin/velmo-usage");
-    struct Case {
-        QString entry;
-        bool enabled;
-    };
+    struct Case { QString entry; bool enabled; };
     for (const Case& c : std::initializer_list<Case> {
              { "[Desktop Entry]\nExec=" + ours + "\n", true },
              { "[Desktop Entry]\nExec=/usr/local/bin/velmo-usage %U\n", true }, // a copied launcher

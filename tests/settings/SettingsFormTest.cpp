@@ -4,15 +4,13 @@
 #include "AppContainer.h"
 #include "AsyncWait.h"
 #include "CLICredentialReader.h"
-#include "DesktopAppearance.h"
 #include "FileCredentialStore.h"
-#include "OffscreenQuickRenderer.h"
 #include "SettingsModel.h"
 #include "SettingsWindow.h"
 #include "FakeHTTPTransport.h"
+#include "QuickScene.h"
 #include "TestSupport.h"
 
-#include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
@@ -97,9 +95,10 @@ public:
     std::unique_ptr<AppContainer> container;
 };
 
-class FormScene : public FormFixture {
+class FormScene : public FormFixture, public velmo::test::QuickScene {
 public:
-    ~FormScene() { EXPECT_TRUE(renderer.warnings().isEmpty()) << renderer.warnings().join('\n').toStdString(); }
+    FormScene() { settleFor = 500ms; }
+    ~FormScene() { unload(); } // its scene reads the model
 
     void show()
     {
@@ -108,32 +107,10 @@ public:
         options.version = "1.2 (34)";
         model = std::make_unique<SettingsModel>(*container, std::move(options));
         model->setOnScreen(true);
-        root = renderer.load(QUrl("qrc:/Velmo/Settings/SettingsForm.qml"), { { "settings", QVariant::fromValue(model.get()) } });
-        ASSERT_NE(root, nullptr) << renderer.warnings().join('\n').toStdString();
-        settle();
-    }
-
-    void settle()
-    {
-        renderer.settle(500ms);
-        image = renderer.grab();
-    }
-
-    QQuickItem* item(const char* name) const { return root->findChild<QQuickItem*>(name); }
-    bool shown(const char* name) const { return item(name) && item(name)->isVisible(); }
-    QString text(const char* name) const { return item(name) ? item(name)->property("text").toString() : "(none)"; }
-    bool enabled(const char* name) const { return item(name) && item(name)->isEnabled(); }
-
-    QColor pixelAt(QQuickItem* it, QPointF point) const
-    {
-        const QPointF scene = it->mapToScene(point) * image.devicePixelRatio();
-        return image.pixelColor(static_cast<int>(scene.x()), static_cast<int>(scene.y()));
+        load("qrc:/Velmo/Settings/SettingsForm.qml", { { "settings", QVariant::fromValue(model.get()) } });
     }
 
     std::unique_ptr<SettingsModel> model;
-    OffscreenQuickRenderer renderer; // destroyed first: its scene reads the model
-    QQuickItem* root = nullptr;
-    QImage image;
 };
 
 TEST(SettingsForm, EachSignInStateShowsItsRowsAndButtons)
@@ -144,21 +121,15 @@ TEST(SettingsForm, EachSignInStateShowsItsRowsAndButtons)
         QString source, cli, signIn, note;
         bool masked, cancel, signOut, refresh;
     };
+    const QString none = "Not signed in", button = "Sign in with Browser", browser = "Browser sign-in";
     for (const Case& c : std::initializer_list<Case> {
-             { "signed out", [](auto&) {}, "Not signed in", "Not signed in", "Sign in with Browser", "", false, false,
-                 false, false },
-             { "browser", [](auto& t) { t.signInWithBrowser(); }, "Browser sign-in", "Not signed in",
-                 "Sign in with Browser", "", true, false, true, true },
-             { "CLI", [](auto& t) { t.signInWithCLI(); }, "velmo CLI (~/.velmo/tokens.json)", "In use",
-                 "Sign in with Browser", "", true, false, false, true },
-             { "browser with the CLI also signed in", [](auto& t) { t.signInWithCLI(); t.signInWithBrowser(); },
-                 "Browser sign-in", "Signed in", "Sign in with Browser", "", true, false, true, true },
-             { "signing in again", [](auto& t) { t.signInWithBrowser(); t.container->login().signIn(); },
-                 "Browser sign-in", "Not signed in", "Waiting for browser…", "", true, true, true, true },
-             { "rejected", [](auto& t) { t.signInWithBrowser(); t.refresh(); }, "Browser sign-in", "Not signed in",
-                 "Sign in with Browser", "Credential rejected: Invalid token", true, false, true, true },
-             { "expired", [](auto& t) { t.signInWithBrowser(30s); }, "Browser sign-in", "Not signed in",
-                 "Sign in with Browser", "Session expired — sign in again", true, false, true, true },
+             { "signed out", [](auto&) {}, none, none, button, "", false, false, false, false },
+             { "browser", [](auto& t) { t.signInWithBrowser(); }, browser, none, button, "", true, false, true, true },
+             { "CLI", [](auto& t) { t.signInWithCLI(); }, "velmo CLI (~/.velmo/tokens.json)", "In use", button, "", true, false, false, true },
+             { "browser with the CLI also signed in", [](auto& t) { t.signInWithCLI(); t.signInWithBrowser(); }, browser, "Signed in", button, "", true, false, true, true },
+             { "signing in again", [](auto& t) { t.signInWithBrowser(); t.container->login().signIn(); }, browser, none, "Waiting for browser…", "", true, true, true, true },
+             { "rejected", [](auto& t) { t.signInWithBrowser(); t.refresh(); }, browser, none, button, "Credential rejected: Invalid token", true, false, true, true },
+             { "expired", [](auto& t) { t.signInWithBrowser(30s); }, browser, none, button, "Session expired — sign in again", true, false, true, true },
          }) {
         SCOPED_TRACE(c.name);
         FormScene t;
@@ -181,27 +152,29 @@ TEST(SettingsForm, EachSignInStateShowsItsRowsAndButtons)
     }
 }
 
-TEST(SettingsForm, CancellingASignInGivesTheButtonBack)
+// One walk through the rest of the form: the fixed rows, the menu bar style,
+// the updates section while the updater is active, and a cancelled sign-in.
+TEST(SettingsForm, TheRestOfTheFormInOneWalk)
 {
     FormScene t;
+    t.signInWithBrowser();
     t.show();
-    t.container->login().signIn();
-    t.settle();
-    ASSERT_TRUE(t.shown("cancelButton"));
-    t.model->account()->cancel();
-    t.settle();
-    EXPECT_FALSE(t.shown("cancelButton"));
-    EXPECT_TRUE(t.enabled("signInButton"));
-    EXPECT_EQ(t.text("signInButton"), "Sign in with Browser");
-}
+    EXPECT_EQ(t.text("lastUpdate"), "Never");
+    EXPECT_FALSE(t.enabled("launchSwitch"));
+    EXPECT_EQ(t.item("launchRow")->property("subtitle").toString(), "Available when running from an installed copy.");
+    EXPECT_EQ(t.text("version"), "1.2 (34)");
+    EXPECT_EQ(t.item("baseURLField")->property("placeholderText").toString(), VelmoClient::productionBaseURL().toString());
 
-TEST(SettingsForm, TheUpdatesSectionOnlyWhileTheUpdaterIsActive)
-{
-    FormScene t;
-    t.show();
+    QQuickItem* chosen = t.item("chosenSegment");
+    const double accountX = chosen->x();
+    EXPECT_EQ(t.model->menuBar()->styles(), QStringList({ "Icon only", "Account balance" }));
+    t.model->menuBar()->select(0);
+    t.settle();
+    EXPECT_EQ(t.container->settings().menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
+    EXPECT_LT(chosen->x(), accountX);
+
     EXPECT_FALSE(t.shown("updatesSection"));
     const double without = t.root->implicitHeight();
-
     t.model->updates()->update(true, true, false);
     t.settle();
     EXPECT_TRUE(t.shown("updatesSection"));
@@ -212,44 +185,15 @@ TEST(SettingsForm, TheUpdatesSectionOnlyWhileTheUpdaterIsActive)
     t.settle();
     EXPECT_FALSE(t.item("automaticSwitch")->property("checked").toBool());
     EXPECT_TRUE(t.enabled("checkButton"));
-}
 
-TEST(SettingsForm, MenuBarStyleLastUpdateLaunchNoteAndVersion)
-{
-    FormScene t;
-    t.signInWithBrowser();
-    t.show();
-    QQuickItem* chosen = t.item("chosenSegment");
-    const double accountX = chosen->x();
-    EXPECT_EQ(t.model->menuBar()->styles(), QStringList({ "Icon only", "Account balance" }));
-    t.model->menuBar()->select(0);
+    t.container->login().signIn();
     t.settle();
-    EXPECT_EQ(t.container->settings().menuBarStyle(), SettingsStore::MenuBarStyle::iconOnly);
-    EXPECT_LT(chosen->x(), accountX);
-
-    EXPECT_EQ(t.text("lastUpdate"), "Never");
-    EXPECT_FALSE(t.item("launchSwitch")->isEnabled());
-    EXPECT_EQ(t.item("launchRow")->property("subtitle").toString(), "Available when running from an installed copy.");
-    EXPECT_EQ(t.text("version"), "1.2 (34)");
-    EXPECT_EQ(t.item("baseURLField")->property("placeholderText").toString(),
-        VelmoClient::productionBaseURL().toString());
-}
-
-TEST(SettingsForm, CardsStandOutInTheLightAndTheDarkPalette)
-{
-    const QPalette original = QGuiApplication::palette();
-    for (const auto scheme : { DesktopAppearance::ColorScheme::light, DesktopAppearance::ColorScheme::dark }) {
-        SCOPED_TRACE(static_cast<int>(scheme));
-        QGuiApplication::setPalette(DesktopAppearance::palette(scheme));
-        FormScene t;
-        t.show();
-        QQuickItem* version = t.item("version");
-        const QColor card = t.pixelAt(version, { -40, -8 });
-        const QColor window = t.pixelAt(t.root, { 4, 4 });
-        EXPECT_GT(card.lightness(), window.lightness());
-        EXPECT_EQ(card.lightness() < 128, scheme == DesktopAppearance::ColorScheme::dark);
-    }
-    QGuiApplication::setPalette(original);
+    ASSERT_TRUE(t.shown("cancelButton"));
+    t.model->account()->cancel();
+    t.settle();
+    EXPECT_FALSE(t.shown("cancelButton"));
+    EXPECT_TRUE(t.enabled("signInButton"));
+    EXPECT_EQ(t.text("signInButton"), "Sign in with Browser");
 }
 
 // The real window on the offscreen platform, used from the keyboard.

@@ -17,23 +17,22 @@ DevServerProcess::DevServerProcess(const QStringList& extraArguments, std::chron
     m_process.start(QStringLiteral(VELMO_DEVSERVER_PATH), QStringList { "--port", "0" } + extraArguments);
 
     QDeadlineTimer watchdog(startTimeout);
+    const auto fail = [this](const std::string& why) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        throw std::runtime_error("velmo-devserver " + why);
+    };
     if (!m_process.waitForStarted(static_cast<int>(watchdog.remainingTime())))
-        throw std::runtime_error("cannot start velmo-devserver: " + m_process.errorString().toStdString());
+        fail("cannot start: " + m_process.errorString().toStdString());
     while (!m_process.canReadLine()) {
-        if (watchdog.hasExpired() || m_process.state() != QProcess::Running) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-            throw std::runtime_error("velmo-devserver did not report its port");
-        }
+        if (watchdog.hasExpired() || m_process.state() != QProcess::Running)
+            fail("did not report its port");
         m_process.waitForReadyRead(static_cast<int>(std::max<qint64>(watchdog.remainingTime(), 1)));
     }
     bool ok = false;
     const uint port = QString::fromUtf8(m_process.readLine()).trimmed().toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-        throw std::runtime_error("velmo-devserver reported no valid port");
-    }
+    if (!ok || port == 0 || port > 65535)
+        fail("reported no valid port");
     m_port = static_cast<quint16>(port);
 }
 
@@ -73,13 +72,8 @@ DevServerProcess::Session DevServerProcess::issueSession(std::int64_t expiresIn)
     if (expiresIn >= 0)
         request["expires_in"] = expiresIn;
     const Json reply = admin("POST", "/admin/session", request);
-    return Session {
-        reply.at("access_token").get<std::string>(),
-        reply.at("refresh_token").get<std::string>(),
-        reply.at("client_id").get<std::string>(),
-        reply.at("expires_at_ms").get<std::int64_t>(),
-        reply.at("cli_tokens"),
-    };
+    return Session { reply.at("access_token"), reply.at("refresh_token"), reply.at("client_id"),
+        reply.at("expires_at_ms"), reply.at("cli_tokens") };
 }
 
 void DevServerProcess::injectStatus(const std::string& endpoint, int status, int count, int retryAfter)
@@ -99,13 +93,13 @@ std::int64_t DevServerProcess::revokeAccessTokens(bool refreshTokensToo)
 
 int DevServerProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    m_process.terminate();
-    if (!m_process.waitForFinished(30'000)) {
-        m_process.kill();
-        m_process.waitForFinished(10'000);
-        return -1;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(30'000)) {
+            m_process.kill();
+            m_process.waitForFinished(10'000);
+            return -1;
+        }
     }
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }

@@ -24,9 +24,7 @@ class DevServerProcess {
 public:
     // A session issued without the browser, ready for a CLI token file.
     struct Session {
-        std::string accessToken;
-        std::string refreshToken;
-        std::string clientId;
+        std::string accessToken, refreshToken, clientId;
         std::int64_t expiresAtMs = 0;
         // {"accessToken","refreshToken","expiresAt","clientId"}: the token file's JSON.
         nlohmann::json cliTokens;

@@ -10,10 +10,8 @@ namespace velmo::test {
 class FakeCredentialStore final : public CredentialStoring {
 public:
     std::optional<StoredTokens> tokens;
-    bool failLoad = false;
-    bool failSave = false;
-    int loads = 0;
-    int saves = 0;
+    bool failLoad = false, failSave = false;
+    int loads = 0, saves = 0;
 
     std::optional<StoredTokens> load() override
     {

@@ -23,10 +23,7 @@ public:
     UpdateSessionTest()
     {
         QDir(dir.path()).mkdir("app");
-        QFile old(appImage);
-        old.open(QIODevice::WriteOnly);
-        old.write("old AppImage");
-        old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup);
+        writeFile(appImage, "old AppImage", 0740);
         server.serve("/velmo.AppImage", payload);
         offer(payload.size(), testSignature(payload));
     }
@@ -53,12 +50,7 @@ public:
         EXPECT_TRUE(QTest::qWaitFor([this] { return session->state() != State::Checking; }, 10'000));
         return *session;
     }
-    QByteArray installed() const
-    {
-        QFile file(appImage);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }
+    QByteArray installed() const { return readAll(appImage); }
     // Everything in the AppImage's folder, scratch files included.
     QStringList folder() const { return QDir(dir.filePath("app")).entryList(QDir::Files | QDir::Hidden); }
 
@@ -97,11 +89,8 @@ TEST_F(UpdateSessionTest, OffersTheUpdateThenReplacesTheAppImageKeepingItsMode)
     EXPECT_EQ(relaunched, appImage);
 }
 
-struct Refusal {
-    const char* name;
-    std::function<void(UpdateSessionTest&)> arrange;
-    QString message; // how the failure text begins
-};
+// The failure's text begins with `message`.
+struct Refusal { const char* name; std::function<void(UpdateSessionTest&)> arrange; QString message; };
 
 class UpdateSessionRefusal : public UpdateSessionTest, public ::testing::WithParamInterface<Refusal> { };
 
@@ -118,32 +107,17 @@ TEST_P(UpdateSessionRefusal, KeepsTheOldFile)
     EXPECT_EQ(outcome, UpdateSession::Outcome::Failed);
 }
 
+using T = UpdateSessionTest;
+const QByteArray cutOff = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(payload.size()) + "\r\n\r\n" + payload.left(payload.size() / 2);
 INSTANTIATE_TEST_SUITE_P(Downloads, UpdateSessionRefusal,
-    ::testing::Values(Refusal { "Tampered",
-                          [](UpdateSessionTest& t) {
-                              t.server.serve("/velmo.AppImage", QByteArray(payload).replace('x', 'y'));
-                          },
-                          improperlySigned },
-        Refusal { "WrongLength",
-            [](UpdateSessionTest& t) { t.offer(payload.size() + 1, testSignature(payload)); },
-            improperlySigned },
-        Refusal {
-            "MissingSignature", [](UpdateSessionTest& t) { t.offer(payload.size(), ""); }, improperlySigned },
-        Refusal { "CutOffMidway",
-            [](UpdateSessionTest& t) {
-                t.server.serveRaw("/velmo.AppImage",
-                    "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(payload.size()) + "\r\n\r\n"
-                        + payload.left(payload.size() / 2));
-            },
-            "" },
-        Refusal { "RedirectedToAnotherHost",
-            [](UpdateSessionTest& t) {
-                const QString elsewhere = t.server.url("/velmo.AppImage").replace("127.0.0.1", "localhost");
-                t.server.serveRaw("/velmo.AppImage",
-                    "HTTP/1.1 302 Found\r\nContent-Length: 0\r\nLocation: " + elsewhere.toUtf8()
-                        + "\r\n\r\n");
-            },
-            "Refusing the download's redirect to another host (http://localhost:" }),
+    ::testing::Values(Refusal { "Tampered", [](T& t) { t.server.serve("/velmo.AppImage", QByteArray(payload).replace('x', 'y')); }, improperlySigned },
+        Refusal { "WrongLength", [](T& t) { t.offer(payload.size() + 1, testSignature(payload)); }, improperlySigned },
+        Refusal { "MissingSignature", [](T& t) { t.offer(payload.size(), ""); }, improperlySigned },
+        Refusal { "CutOffMidway", [](T& t) { t.server.serveRaw("/velmo.AppImage", cutOff); }, "" },
+        Refusal { "RedirectedToAnotherHost", [](T& t) {
+                     const QString elsewhere = t.server.url("/velmo.AppImage").replace("127.0.0.1", "localhost");
+                     t.server.serveRaw("/velmo.AppImage", "HTTP/1.1 302 Found\r\nContent-Length: 0\r\nLocation: " + elsewhere.toUtf8() + "\r\n\r\n");
+                 }, "Refusing the download's redirect to another host (http://localhost:" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateSessionTest, OpensTheDownloadPageWithoutAnAppImageSkipsAndIsUpToDate)

@@ -34,10 +34,10 @@ struct ManualClock {
     Timeouts armed()
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        std::erase_if(timers, [](const auto& timer) { return !timer.first; });
         Timeouts out;
-        std::ranges::transform(
-            timers, std::back_inserter(out), [](const auto& timer) { return timer.second; });
+        for (const auto& [timer, timeout] : timers)
+            if (timer)
+                out.push_back(timeout);
         return out;
     }
 };
@@ -48,20 +48,17 @@ protected:
     // Version 142 is shown as 1.4.2.
     UpdaterControllerTest()
     {
-        server.serve(
-            "/appcast.xml", appcast(item("1.4.0") + item("142", R"(sparkle:shortVersionString="1.4.2")")));
+        server.serve("/appcast.xml", appcast(item("1.4.0") + item("142", R"(sparkle:shortVersionString="1.4.2")")));
     }
     UpdaterController& make(UpdateConfiguration configuration)
     {
-        controller
-            = std::make_unique<UpdaterController>(&settings, std::move(configuration), clock.factory());
+        controller = std::make_unique<UpdaterController>(&settings, std::move(configuration), clock.factory());
         controller->setSessionPresenter({});
         return *controller;
     }
     UpdaterController& makeActive()
     {
-        return make(
-            { .feedURL = server.url("/appcast.xml"), .publicKey = "a2V5", .runningVersion = "1.4.1" });
+        return make({ .feedURL = server.url("/appcast.xml"), .publicKey = "a2V5", .runningVersion = "1.4.1" });
     }
     // Fires the pending probe timer and waits for the probe to end.
     void probe()

@@ -6,10 +6,7 @@
 
 namespace {
 
-struct Pair {
-    const char* older;
-    const char* newer;
-};
+struct Pair { const char* older; const char* newer; };
 
 void PrintTo(const Pair& pair, std::ostream* out)
 {
