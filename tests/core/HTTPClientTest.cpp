@@ -139,7 +139,8 @@ TEST(HTTPClient, RetriesExactlyTheRetryableStatusesAndTransientNetworkFailures)
         h.transport->respond(204);
         auto outcome = h.send();
         ASSERT_TRUE(outcome.ok());
-        EXPECT_EQ(outcome.value->status, std::set { 408, 429, 500, 502, 503, 504 }.contains(status) ? 204 : status);
+        const bool retryable = std::set { 408, 429, 500, 502, 503, 504 }.contains(status);
+        EXPECT_EQ(outcome.value->status, retryable ? 204 : status);
     }
     for (const auto& [code, transient] : { std::pair { Code::timedOut, true }, { Code::connectionLost, true },
              { Code::cannotConnect, true }, { Code::cannotFindHost, true }, { Code::notConnected, true },

@@ -90,22 +90,6 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
     EXPECT_EQ(before1970.url.query(QUrl::FullyEncoded), "start_time=-1&end_time=0&bucket_width=1d&scope=account");
 }
 
-TEST(VelmoClient, DecodesSuccessfulAnswersAfterRetries)
-{
-    Harness h;
-    h.transport->respond(503);
-    h.transport->respond(200, balanceBody);
-    auto balance = h.balance();
-    ASSERT_TRUE(balance.ok()) << balance.errorText();
-    EXPECT_EQ(balance.value->availableBalance, MicrosUSD { 12'000'000 });
-    EXPECT_EQ(h.transport->requests.size(), 2u);
-
-    h.transport->respond(200, R"({"scope":"account","buckets":[]})");
-    auto usage = waitForTask(h.client().usage("tok", at(1'700'000'000), at(1'700'604'800), UsageScope::account));
-    ASSERT_TRUE(usage.ok()) << usage.errorText();
-    EXPECT_EQ(usage.value->scope, "account");
-}
-
 TEST(VelmoClient, MapsStatusesToErrors)
 {
     struct Case {
