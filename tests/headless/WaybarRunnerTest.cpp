@@ -83,33 +83,25 @@ TEST(WaybarRunner, UnchangedLinesAreNotRepeatedButTheMinuteTickAlwaysWrites)
 
 TEST(WaybarRunner, AFailedWriteClosesTheRunnerForGood)
 {
-    RunnerFixture f;
-    QSignalSpy closed(&f.runner, &WaybarRunner::outputClosed);
-    f.runner.start();
-    f.accepting = false;
-    f.signIn();
-    settle();
-    EXPECT_EQ(closed.count(), 1);
-    EXPECT_TRUE(f.runner.isClosed());
-    const std::size_t attempts = f.written.size();
-
-    f.store->setSnapshot(Snapshot { StoreFixture::balance(2'000'000, 2'000'000), std::nullopt, f.clock });
-    settle();
-    f.runner.tick();
-    EXPECT_EQ(f.written.size(), attempts) << "no write after the output closed";
-    EXPECT_EQ(closed.count(), 1);
-}
-
-TEST(WaybarRunner, AReaderGoneAtStartClosesAtOnce)
-{
-    RunnerFixture f;
-    f.accepting = false;
-    QSignalSpy closed(&f.runner, &WaybarRunner::outputClosed);
-    f.runner.start();
-    EXPECT_EQ(closed.count(), 1);
-    f.signIn();
-    settle();
-    EXPECT_EQ(f.written.size(), 1u);
+    for (const bool atStart : { true, false }) { // the reader gone before the first line, or later
+        SCOPED_TRACE(atStart);
+        RunnerFixture f;
+        QSignalSpy closed(&f.runner, &WaybarRunner::outputClosed);
+        f.accepting = !atStart;
+        f.runner.start();
+        EXPECT_EQ(closed.count(), atStart ? 1 : 0);
+        f.accepting = false;
+        f.signIn();
+        settle();
+        EXPECT_EQ(closed.count(), 1);
+        EXPECT_TRUE(f.runner.isClosed());
+        const std::size_t attempts = f.written.size();
+        f.store->setSnapshot(Snapshot { StoreFixture::balance(2'000'000, 2'000'000), std::nullopt, f.clock });
+        settle();
+        f.runner.tick();
+        EXPECT_EQ(f.written.size(), attempts) << "no write after the output closed";
+        EXPECT_EQ(closed.count(), 1);
+    }
 }
 
 } // namespace

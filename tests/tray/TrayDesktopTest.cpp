@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
@@ -58,10 +59,9 @@ protected:
         // leaves allocations LeakSanitizer cannot name: draw in software.
         environment.insert("QT_XCB_GL_INTEGRATION", "none");
         environment.insert("QT_QUICK_BACKEND", "software");
-        environment.insert("HOME", scratch.filePath("home"));
-        environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
-        environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
-        environment.insert("XDG_RUNTIME_DIR", scratch.filePath("run"));
+        for (const auto& [name, folder] : { std::pair { "HOME", "home" }, { "XDG_CONFIG_HOME", "config" },
+                 { "XDG_DATA_HOME", "data" }, { "XDG_RUNTIME_DIR", "run" } })
+            environment.insert(name, scratch.filePath(folder));
         environment.insert("VELMO_API_URL", server.baseURL().toString());
         environment.insert("VELMO_AUTH_URL", server.baseURL().toString());
         QFile tokens(scratch.filePath("home/.velmo/tokens.json"));
@@ -73,11 +73,11 @@ protected:
 
         // Under load openbox now and then never finishes starting, and a
         // trayer mapped while openbox settles never shows: a fresh one does.
-        ASSERT_TRUE(retry([&] { restart(windowManager, "openbox", { "--sm-disable" }); },
+        ASSERT_TRUE(retry([&] { start(windowManager, "openbox", { "--sm-disable" }); },
             [&] { return run("xprop", { "-root", "_NET_WORKAREA" }).contains("="); }));
         ASSERT_TRUE(retry(
             [&] {
-                restart(tray, "trayer",
+                start(tray, "trayer",
                     { "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "96", "--height",
                         "28", "--SetDockType", "true", "--SetPartialStrut", "true", "--expand", "false" });
             },
@@ -95,20 +95,14 @@ protected:
         }
     }
 
+    // Starts the program, ending a previous run of it first.
     void start(QProcess& process, const QString& program, const QStringList& arguments)
     {
+        process.kill();
+        process.waitForFinished(timeoutMs);
         process.setProcessEnvironment(environment.isEmpty() ? QProcessEnvironment::systemEnvironment() : environment);
         process.start(program, arguments);
         ASSERT_TRUE(process.waitForStarted(timeoutMs)) << program.toStdString();
-    }
-
-    void restart(QProcess& process, const QString& program, const QStringList& arguments)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(timeoutMs);
-        }
-        start(process, program, arguments);
     }
 
     // Acts, then waits for `done`; acts again (up to three times in all)
@@ -141,19 +135,10 @@ protected:
 
     QRect geometry(const QString& window)
     {
-        QRect rect;
-        for (const QString& line : run("xdotool", { "getwindowgeometry", "--shell", window }).split('\n')) {
-            const QString value = line.section('=', 1);
-            if (line.startsWith("X="))
-                rect.moveLeft(value.toInt());
-            else if (line.startsWith("Y="))
-                rect.moveTop(value.toInt());
-            else if (line.startsWith("WIDTH="))
-                rect.setWidth(value.toInt());
-            else if (line.startsWith("HEIGHT="))
-                rect.setHeight(value.toInt());
-        }
-        return rect;
+        QMap<QString, int> shell; // X=, Y=, WIDTH=, HEIGHT=
+        for (const QString& line : run("xdotool", { "getwindowgeometry", "--shell", window }).split('\n'))
+            shell[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        return QRect(shell["X"], shell["Y"], shell["WIDTH"], shell["HEIGHT"]);
     }
 
     // The one visible window with this exact title, or "" while there is none.

@@ -28,37 +28,23 @@ QTimeZone zone(const char* id)
 }
 
 // Sets the system zone and the application's default locale for one scope.
-class ScopedZoneAndLocale {
-public:
-    ScopedZoneAndLocale(const QByteArray& tz, const QLocale& locale)
-    {
-        qputenv("TZ", tz);
-        QLocale::setDefault(locale);
-    }
+struct ScopedZoneAndLocale {
+    ScopedZoneAndLocale(const QByteArray& tz, const QLocale& locale) { qputenv("TZ", tz); QLocale::setDefault(locale); }
     ~ScopedZoneAndLocale()
     {
-        if (m_hadTZ)
-            qputenv("TZ", m_oldTZ);
-        else
-            qunsetenv("TZ");
-        QLocale::setDefault(m_oldLocale);
+        if (!(oldTZ.isNull() ? qunsetenv("TZ") : qputenv("TZ", oldTZ)))
+            ADD_FAILURE() << "TZ not restored";
+        QLocale::setDefault(oldLocale);
     }
-
-private:
-    bool m_hadTZ = qEnvironmentVariableIsSet("TZ");
-    QByteArray m_oldTZ = qgetenv("TZ");
-    QLocale m_oldLocale;
+    QByteArray oldTZ = qgetenv("TZ");
+    QLocale oldLocale;
 };
 
 } // namespace
 
 TEST(FormattersRelativePast, AgesAroundEachBoundary)
 {
-    struct Case {
-        Timestamp::duration age;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<Timestamp::duration, const char*> cases[] = {
         { -24h * 30, "just now" }, // the future
         { 0s, "just now" },
         { 45s - 1ns, "just now" },
@@ -70,18 +56,13 @@ TEST(FormattersRelativePast, AgesAroundEachBoundary)
         { 24h, "1d ago" },
         { 24h * 400, "400d ago" },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Formatters::relativePast(now - c.age, now), c.text)
-            << std::chrono::duration_cast<std::chrono::milliseconds>(c.age).count() << " ms";
+    for (const auto& [age, text] : cases)
+        EXPECT_EQ(Formatters::relativePast(now - age, now), text) << (age / 1ms) << " ms";
 }
 
 TEST(FormattersCountdown, RemainingTimeAroundEachBoundary)
 {
-    struct Case {
-        Timestamp::duration remaining;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<Timestamp::duration, const char*> cases[] = {
         { -24h * 3, "<1m" },
         { 0s, "<1m" },
         { 60s - 1ns, "<1m" },
@@ -95,9 +76,8 @@ TEST(FormattersCountdown, RemainingTimeAroundEachBoundary)
         { 48h - 1ns, "1d" },
         { 48h, "2d" },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Formatters::countdown(now + c.remaining, now), c.text)
-            << std::chrono::duration_cast<std::chrono::milliseconds>(c.remaining).count() << " ms";
+    for (const auto& [remaining, text] : cases)
+        EXPECT_EQ(Formatters::countdown(now + remaining, now), text) << (remaining / 1ms) << " ms";
 }
 
 TEST(FormattersRelativeTimes, OppositeEndsOfTheRangeDoNotWrap)
@@ -113,11 +93,7 @@ TEST(FormattersRelativeTimes, OppositeEndsOfTheRangeDoNotWrap)
 
 TEST(FormattersCompactCount, SuffixesAndRounding)
 {
-    struct Case {
-        std::int64_t value;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<std::int64_t, const char*> cases[] = {
         { 999, "999" },
         { -999, "-999" },
         { 1000, "1K" },
@@ -136,17 +112,13 @@ TEST(FormattersCompactCount, SuffixesAndRounding)
         // The magnitude of the most negative count does not fit a signed 64-bit value.
         { std::numeric_limits<std::int64_t>::min(), "-9223372037B" },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Formatters::compactCount(c.value), c.text) << c.value;
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(Formatters::compactCount(value), text) << value;
 }
 
 TEST(FormattersPercent, SmallRatesKeepOneDecimal)
 {
-    struct Case {
-        double fraction;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::pair<double, const char*> cases[] = {
         { 0.0, "0%" },
         { 0.0004, "0.0%" },
         { 0.0006, "0.1%" },
@@ -159,8 +131,8 @@ TEST(FormattersPercent, SmallRatesKeepOneDecimal)
         { std::numeric_limits<double>::quiet_NaN(), "0%" },
         { std::numeric_limits<double>::infinity(), "0%" },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Formatters::percent(c.fraction), c.text) << c.fraction;
+    for (const auto& [fraction, text] : cases)
+        EXPECT_EQ(Formatters::percent(fraction), text) << fraction;
 }
 
 TEST(FormattersDayLabel, EnglishMonthAndDayInTheGivenOrSystemZone)

@@ -42,26 +42,15 @@ const ItemStatus ok { Kind::ok, {} };
 const ItemStatus signedOut { Kind::noCredential, {} };
 const ItemStatus expired { Kind::credentialExpired, {} };
 
-ItemStatus error(std::string message)
-{
-    return { Kind::error, std::move(message) };
-}
-
-ItemStatus rejected(std::string message)
-{
-    return { Kind::credentialRejected, std::move(message) };
-}
+ItemStatus error(std::string message) { return { Kind::error, std::move(message) }; }
+ItemStatus rejected(std::string message) { return { Kind::credentialRejected, std::move(message) }; }
 
 } // namespace
 
 TEST(StatusItemModelTitle, BalanceOnlyInAccountStyleWithTheBadgeBeforeIt)
 {
     EXPECT_EQ(healthy.accountBalance.compact(), "$12.5K"); // so the cases below check a real text
-    struct Case {
-        ItemInputs in;
-        std::string title;
-    };
-    const Case cases[] = {
+    const std::pair<ItemInputs, std::string> cases[] = {
         { inputs(ItemStyle::iconOnly, ok), "" },
         { inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt), " ?" },
         { inputs(ItemStyle::iconOnly, error("boom")), " " + warning },
@@ -73,18 +62,13 @@ TEST(StatusItemModelTitle, BalanceOnlyInAccountStyleWithTheBadgeBeforeIt)
         { inputs(ItemStyle::account, ok, std::nullopt, std::nullopt), "" },
         { inputs(ItemStyle::account, error("boom"), std::nullopt, std::nullopt), " " + warning },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(StatusItemModel::render(c.in).title, c.title) << c.title;
+    for (const auto& [in, title] : cases)
+        EXPECT_EQ(StatusItemModel::render(in).title, title) << title;
 }
 
 TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
 {
-    struct Case {
-        ItemStatus status;
-        bool stale;
-        std::optional<std::string> badge;
-    };
-    const std::vector<Case> cases = {
+    const std::tuple<ItemStatus, bool, std::optional<std::string>> cases[] = { // status, stale, badge
         { ok, false, std::nullopt },
         { ok, true, warning },
         { signedOut, false, "?" },
@@ -93,21 +77,14 @@ TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
         { error("x"), false, warning },
         { rejected("x"), true, warning },
     };
-    for (const Case& c : cases) {
-        const ItemInputs in = inputs(ItemStyle::iconOnly, c.status, healthy, now - 5min, c.stale);
-        EXPECT_EQ(StatusItemModel::render(in).badge, c.badge)
-            << static_cast<int>(c.status.kind) << " stale " << c.stale;
-    }
+    for (const auto& [status, stale, badge] : cases)
+        EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, status, healthy, now - 5min, stale)).badge, badge)
+            << static_cast<int>(status.kind) << " stale " << stale;
 }
 
 TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
 {
-    struct Case {
-        std::int64_t account;
-        std::int64_t available;
-        ItemColorRole role;
-    };
-    const Case cases[] = {
+    const std::tuple<std::int64_t, std::int64_t, ItemColorRole> cases[] = { // account, available
         { 0, 10'000'000, ItemColorRole::red }, // red wins over everything
         { -1, 10'000'000, ItemColorRole::red },
         { 1, 1, ItemColorRole::orange },
@@ -115,12 +92,10 @@ TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
         { 10'000'000, -3, ItemColorRole::orange },
         { 10'000'000, 5'000'000, ItemColorRole::label },
     };
-    for (const Case& c : cases)
-        for (ItemStyle style : { ItemStyle::account, ItemStyle::iconOnly }) {
-            const ItemInputs in = inputs(style, ok, balance(c.account, c.available));
-            EXPECT_EQ(StatusItemModel::render(in).colorRole, c.role)
-                << c.account << " / " << c.available << " style " << static_cast<int>(style);
-        }
+    for (const auto& [account, available, role] : cases)
+        for (ItemStyle style : { ItemStyle::account, ItemStyle::iconOnly })
+            EXPECT_EQ(StatusItemModel::render(inputs(style, ok, balance(account, available))).colorRole, role)
+                << account << " / " << available << " style " << static_cast<int>(style);
     // No balance is the label colour.
     EXPECT_EQ(StatusItemModel::colorRole(inputs(ItemStyle::account, error("x"), std::nullopt, std::nullopt)),
         ItemColorRole::label);
