@@ -117,18 +117,44 @@ def rss_kb(pid):
     return 0
 
 
-def context_switches(pid):
-    """Voluntary plus involuntary switches of every thread: wake-ups."""
-    total = 0
+def memory_note(pid):
+    """Where resident memory lives: the process's own (anonymous) pages versus
+    library pages that every Qt process on the desktop shares (PSS splits them)."""
+    fields = {}
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            if key in ("Pss", "Anonymous"):
+                fields[key] = int(value.split()[0]) / 1024
+    return "anonymous %.1f MB, PSS %.1f MB" % (fields.get("Anonymous", 0), fields.get("Pss", 0))
+
+
+def thread_switches(pid):
+    """Voluntary plus involuntary switches per thread id: each one a wake-up."""
+    counts = {}
     for task in os.listdir("/proc/%d/task" % pid):
         try:
             with open("/proc/%d/task/%s/status" % (pid, task)) as f:
-                for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        total += int(line.split()[1])
+                counts[task] = sum(int(line.split()[1]) for line in f
+                                   if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")))
         except FileNotFoundError:
             pass
-    return total
+    return counts
+
+
+def wakeups_during(pid, seconds):
+    """Switches of every thread over `seconds`, sampled each second so that a
+    thread which ends meanwhile (Qt's pooled threads expire when idle) still
+    counts up to its last sample instead of taking its count with it."""
+    first = thread_switches(pid)
+    last = dict(first)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        time.sleep(min(1.0, max(0.0, deadline - time.monotonic())))
+        last.update(thread_switches(pid))
+    # Threads born during the window count from zero; the sampler's own reads
+    # do not wake the process.
+    return sum(count - first.get(tid, 0) for tid, count in last.items())
 
 
 def cpu_ms(pid):

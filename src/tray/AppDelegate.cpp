@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QTimer>
 
@@ -120,6 +121,12 @@ int AppDelegate::run(int argc, char** argv)
             stderr);
         return 1;
     }
+    // The panel is rectangles and text at 320 points wide: the software
+    // renderer draws it within a frame and keeps a GL driver (about 100 MB
+    // resident with Mesa, and its start-up on the first open) out of a process
+    // that lives all day. QT_QUICK_BACKEND or QSG_RHI_BACKEND still choose.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("velmo-usage"));
