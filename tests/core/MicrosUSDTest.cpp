@@ -1,6 +1,7 @@
 #include "Balance.h"
 #include "MicrosUSD.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -73,14 +74,10 @@ TEST(MicrosUSD, RejectsEverythingElseWithOneText)
         // No 64-bit value: beyond the range as an integer or after rounding.
         "9223372036854775808", "1e300", "-1e19",
     };
-    for (const char* json : bad) {
-        try {
-            decodeMicros(json);
-            ADD_FAILURE() << "accepted " << json;
-        } catch (const VelmoJSON::DecodingError& error) {
-            EXPECT_STREQ(error.what(), "expected micros USD as a number or numeric string") << json;
-        }
-    }
+    for (const char* json : bad)
+        EXPECT_THAT([json] { decodeMicros(json); }, testing::ThrowsMessage<VelmoJSON::DecodingError>(
+                                                        testing::StrEq("expected micros USD as a number or numeric string")))
+            << json;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Snapshot.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,12 +40,8 @@ TEST(Snapshot, StrictFetchedAtAndABadPartFailTheWholeSnapshot)
     };
     for (const char* json : bad)
         EXPECT_THROW(VelmoJSON::decode<Snapshot>(json), VelmoJSON::DecodingError) << json;
-    try {
-        VelmoJSON::decode<Snapshot>(R"({"fetchedAt":"yesterday"})");
-        FAIL();
-    } catch (const VelmoJSON::DecodingError& error) {
-        EXPECT_STREQ(error.what(), "unrecognized date: yesterday");
-    }
+    EXPECT_THAT([] { VelmoJSON::decode<Snapshot>(R"({"fetchedAt":"yesterday"})"); },
+        testing::ThrowsMessage<VelmoJSON::DecodingError>(testing::StrEq("unrecognized date: yesterday")));
 }
 
 } // namespace

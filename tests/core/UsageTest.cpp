@@ -1,5 +1,6 @@
 #include "Usage.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -63,12 +64,9 @@ TEST(UsageBucket, TimesAreRequiredAndOneBadBucketFailsTheWholeResponse)
     ASSERT_EQ(s.buckets.size(), 1u);
     EXPECT_EQ(s.buckets[0].startTime, epoch(1'700'000'000));
     EXPECT_EQ(s.buckets[0].metrics, UsageMetrics::zero);
-    try {
-        decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})");
-        FAIL();
-    } catch (const VelmoJSON::DecodingError& error) {
-        EXPECT_EQ(error.path(), "buckets[1].requests");
-    }
+    EXPECT_THAT([] { decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})"); },
+        testing::Throws<VelmoJSON::DecodingError>(
+            testing::Property(&VelmoJSON::DecodingError::path, "buckets[1].requests")));
 }
 
 TEST(UsageMetrics, CountersAreExactIntegersWhileAmountsFollowTheMoneyRules)
