@@ -59,10 +59,6 @@ struct StandardErrorCapture {
     int saved = ::dup(STDERR_FILENO);
 };
 
-struct HandlerGuard {
-    ~HandlerGuard() { qInstallMessageHandler(nullptr); }
-};
-
 TEST(Log, JournalDatagramsUseTheNativeProtocol)
 {
     EXPECT_EQ(Log::journalDatagram(QtInfoMsg, "velmo-usage.network", "refresh ok via app"),
@@ -87,7 +83,7 @@ TEST(Log, HandlerWritesToTheJournalAndFallsBackToStandardError)
     const QString socketPath = scratch.filePath("journal.socket");
     FakeJournal journal(socketPath);
     ASSERT_TRUE(journal.bound);
-    HandlerGuard restore;
+    const std::shared_ptr<void> restore(nullptr, [](void*) { qInstallMessageHandler(nullptr); });
 
     Log::installMessageHandler(Log::Destination::journal, socketPath);
     qCInfo(Log::network, "refresh failed (%s): %s", "cliTokens", "Network error: offline");

@@ -55,31 +55,26 @@ TEST(UsageSummary, DefaultsDaysHalfAwayFromZeroAtLeastOneAndDailyAverageTruncate
     EXPECT_EQ(s.dailyAverageCharged(), MicrosUSD(int64Min));
 }
 
-TEST(UsageBucket, TimesAreRequiredAndOneBadBucketFailsTheWholeResponse)
-{
-    EXPECT_THROW(decode(R"({"buckets":[{"end_time":1700086400}]})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"buckets":[{"start_time":null,"end_time":1700086400}]})"), VelmoJSON::DecodingError);
-    EXPECT_THROW(decode(R"({"buckets":{}})"), VelmoJSON::DecodingError);
-    const UsageSummary s = decode(R"({"buckets":[{"start_time":1700000000,"end_time":1700086400}]})");
-    ASSERT_EQ(s.buckets.size(), 1u);
-    EXPECT_EQ(s.buckets[0].startTime, epoch(1'700'000'000));
-    EXPECT_EQ(s.buckets[0].metrics, UsageMetrics::zero);
-    EXPECT_THAT([] { decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})"); },
-        testing::Throws<VelmoJSON::DecodingError>(
-            testing::Property(&VelmoJSON::DecodingError::path, "buckets[1].requests")));
-}
-
-TEST(UsageMetrics, CountersAreExactIntegersWhileAmountsFollowTheMoneyRules)
+// Counters are exact integers, amounts follow the money rules, bucket times
+// are required, and one bad member fails the whole response.
+TEST(UsageSummary, DecodingIsStrict)
 {
     for (const char* bad : { R"({"totals":{"requests":"12"}})", R"({"totals":{"input_tokens":1.5}})",
              R"({"totals":{"output_tokens":9223372036854775808}})", R"({"totals":{"requests":true}})",
              R"({"start_time":1700000000.5})", R"({"start_time":"1700000000"})",
-             R"({"end_time":9000000000000000000})" }) // beyond the clock: a clear failure, not a wrap
+             R"({"end_time":9000000000000000000})", // beyond the clock: a clear failure, not a wrap
+             R"({"buckets":[{"end_time":1700086400}]})", R"({"buckets":[{"start_time":null,"end_time":1}]})",
+             R"({"buckets":{}})" })
         EXPECT_THROW(decode(bad), VelmoJSON::DecodingError) << bad;
     EXPECT_EQ(decode(R"({"totals":{"requests":12.0}})").totals.requests, 12);
     EXPECT_EQ(decode(R"({"start_time":1700000000.0})").startTime, epoch(1'700'000'000));
     EXPECT_EQ(decode(R"({"totals":{"charged_micros_usd":"12"}})").totals.charged, MicrosUSD(12));
     EXPECT_EQ(decode(R"({"totals":{"usage_value_micros_usd":2.5}})").totals.usageValue, MicrosUSD(3));
+    EXPECT_EQ(decode(R"({"buckets":[{"start_time":1700000000,"end_time":1700086400}]})").buckets,
+        (std::vector<UsageBucket> { { epoch(1'700'000'000), epoch(1'700'086'400), UsageMetrics::zero } }));
+    EXPECT_THAT([] { decode(R"({"buckets":[{"start_time":1,"end_time":2},{"start_time":2,"end_time":3,"requests":"12"}]})"); },
+        testing::Throws<VelmoJSON::DecodingError>(
+            testing::Property(&VelmoJSON::DecodingError::path, "buckets[1].requests")));
 }
 
 TEST(UsageMetrics, DerivedSumsAndRatesNeitherOverflowNorDivideByZero)

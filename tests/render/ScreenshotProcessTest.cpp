@@ -94,25 +94,23 @@ TEST_F(ScreenshotProcess, DrawsTheCachedSnapshotWithTransparentCorners)
     EXPECT_EQ(images[2].height(), 24);
 }
 
-TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixels)
+TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixelsAndAFailedWriteStops)
 {
     const QString directory = scratch.filePath("new/nested/shots");
     const auto images = expectThreeFiles(run(directory, QStringLiteral("2")), directory);
     ASSERT_EQ(images.size(), 3u);
     EXPECT_EQ(images[0].width(), 640);
     EXPECT_EQ(images[2].size(), MenuBarItemPreview("$0.00").size() * 2);
-}
 
-TEST_F(ScreenshotProcess, TheFirstFailingWriteStopsAndKeepsWhatWasWritten)
-{
-    const QString directory = scratch.filePath("shots");
-    QDir().mkpath(directory + "/settings.png");
-    const ProgramRun outcome = run(directory);
+    // The first failing write stops the run and keeps what was written.
+    const QString blocked = scratch.filePath("shots");
+    QDir().mkpath(blocked + "/settings.png");
+    const ProgramRun outcome = run(blocked);
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_TRUE(outcome.err.contains("render failed: ")) << outcome.err.toStdString();
     EXPECT_EQ(outcome.out.count('\n'), 1);
-    EXPECT_TRUE(QFileInfo::exists(directory + "/panel.png"));
-    EXPECT_FALSE(QFileInfo::exists(directory + "/menubar.png"));
+    EXPECT_TRUE(QFileInfo::exists(blocked + "/panel.png"));
+    EXPECT_FALSE(QFileInfo::exists(blocked + "/menubar.png"));
 }
 
 } // namespace
