@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(Snapshot, RoundTripsWithEitherPartAbsentAndMixedKeyStyles)
+TEST(Snapshot, RoundTripsWithEitherPartAbsentAndABadPartFailsTheWhole)
 {
     const Snapshot empty { .fetchedAt = *VelmoJSON::parseDate("2025-03-04T05:06:07Z") };
     EXPECT_EQ(VelmoJSON::encode(empty), R"({"fetchedAt":"2025-03-04T05:06:07Z"})");
@@ -26,10 +26,8 @@ TEST(Snapshot, RoundTripsWithEitherPartAbsentAndMixedKeyStyles)
     ASSERT_TRUE(snapshot.balance && snapshot.usage);
     EXPECT_EQ(snapshot.usage->totals.failedRequests, 4);
     EXPECT_EQ(VelmoJSON::encode(snapshot), body);
-}
 
-TEST(Snapshot, StrictFetchedAtAndABadPartFailTheWholeSnapshot)
-{
+    // A strict fetchedAt; a bad part fails the whole snapshot.
     const char* bad[] = {
         "{}",
         R"({"fetchedAt":null})",
