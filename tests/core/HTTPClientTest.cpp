@@ -35,13 +35,9 @@ struct Harness {
         return client;
     }
 
-    velmo::test::TaskOutcome<HTTPResponse> send(const HTTPClient& client, bool idempotent = true, std::stop_token stop = {})
+    velmo::test::TaskOutcome<HTTPResponse> send(bool idempotent = true, std::stop_token stop = {}, int maxAttempts = 3)
     {
-        return waitForTask(client.send(HTTPRequest {}, idempotent, stop));
-    }
-    velmo::test::TaskOutcome<HTTPResponse> send(bool idempotent = true, std::stop_token stop = {})
-    {
-        return send(client(), idempotent, stop);
+        return waitForTask(client(maxAttempts).send(HTTPRequest {}, idempotent, stop));
     }
 };
 
@@ -69,7 +65,7 @@ TEST(HTTPClient, RetryTable)
         Harness h;
         for (std::size_t i = 0; i < c.statuses.size(); ++i)
             h.transport->respond(c.statuses[i], QByteArray::number(int(i) + 1));
-        auto outcome = h.send(h.client(c.maxAttempts), c.idempotent);
+        auto outcome = h.send(c.idempotent, {}, c.maxAttempts);
         ASSERT_TRUE(outcome.ok()) << outcome.errorText();
         EXPECT_EQ(outcome.value->data, QByteArray::number(c.answered));
         EXPECT_EQ(h.transport->requests.size(), std::size_t(c.answered));

@@ -1,7 +1,6 @@
 #include "Log.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -52,8 +51,7 @@ struct StandardErrorCapture {
     {
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
-        QFile captured(file);
-        return captured.open(QIODevice::ReadOnly) ? captured.readAll() : QByteArray();
+        return velmo::test::readAll(file);
     }
     QString file;
     int saved = ::dup(STDERR_FILENO);

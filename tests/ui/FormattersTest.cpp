@@ -91,7 +91,9 @@ TEST(FormattersCompactCount, SuffixesAndRounding)
         { 999'499, "999K" },
         { 999'999, "1000K" }, // whole units from 100 up: 999.999 rounds to 1000
         { 1'260'000, "1.3M" },
+        { 999'999'999, "1000M" },
         { 123'456'789'012, "123B" },
+        { -1500, "-1.5K" },
         { std::numeric_limits<std::int64_t>::max(), "9223372037B" },
         // The magnitude of the most negative count does not fit a signed 64-bit value.
         { std::numeric_limits<std::int64_t>::min(), "-9223372037B" },
@@ -138,13 +140,11 @@ TEST(FormattersDayLabel, EnglishMonthAndDayInTheGivenOrSystemZone)
 TEST(FormattersDateTime, MediumDateShortTimeInTheGivenLocaleAndZone)
 {
     const Timestamp date = localInstant(2025, 3, 4, 14, 5, QTimeZone::utc());
-    // Newer locale data puts a narrow no-break space before "PM"; take the
-    // short time from the locale and check the date and the hour around it.
+    // Newer locale data puts a narrow no-break space before "PM": the expected
+    // short times come from the locale itself.
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     const std::string afternoon = us.toString(QTime(14, 5), QLocale::ShortFormat).toStdString();
     const std::string evening = us.toString(QTime(23, 5), QLocale::ShortFormat).toStdString();
-    ASSERT_TRUE(afternoon.starts_with("2:05") && afternoon.ends_with("PM")) << afternoon;
-    ASSERT_TRUE(evening.starts_with("11:05") && evening.ends_with("PM")) << evening;
     EXPECT_EQ(Formatters::dateTime(date, us, QTimeZone::utc()), "Mar 4, 2025 " + afternoon);
     EXPECT_EQ(Formatters::dateTime(date, us, zone("Asia/Tokyo")), "Mar 4, 2025 " + evening);
     EXPECT_EQ(Formatters::dateTime(date, QLocale(QLocale::German, QLocale::Germany), QTimeZone::utc()),
