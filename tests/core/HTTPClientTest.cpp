@@ -103,8 +103,7 @@ TEST(HTTPClient, HonoursRetryAfterWithinBounds)
         h.transport->respond(429, {}, { { "retry-after", value } }); // looked up ignoring case
         h.transport->respond(200);
         ASSERT_TRUE(h.send().ok());
-        ASSERT_EQ(h.recorded.waits.size(), 1u);
-        EXPECT_EQ(h.recorded.waits[0], expected) << value.toStdString();
+        EXPECT_EQ(h.recorded.waits, std::vector { expected }) << value.toStdString();
     }
 }
 

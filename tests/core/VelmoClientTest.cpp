@@ -77,12 +77,7 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
 
 TEST(VelmoClient, MapsStatusesToErrors)
 {
-    struct Case {
-        int status;
-        QByteArray body;
-        std::string text;
-    };
-    const Case cases[] = {
+    const std::tuple<int, QByteArray, std::string> cases[] = { // status, body, error text
         { 401, R"({"error":{"message":"token expired"}})", "Credential rejected: token expired" },
         { 403, "", "Credential rejected: forbidden" },
         { 500, R"({"error":"boom"})", "500: boom" },
@@ -91,15 +86,15 @@ TEST(VelmoClient, MapsStatusesToErrors)
         // Server text is shown clean: no escape sequence, no invalid UTF-8.
         { 500, "\x1b]0;owned\x07 bad \xff byte", "500: ]0;owned bad \xEF\xBF\xBD byte" },
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, body, text] : cases) {
         Harness h;
         for (int i = 0; i < 3; ++i) // retryable ones get all their attempts
-            h.transport->respond(c.status, c.body);
+            h.transport->respond(status, body);
         const VelmoError error = thrown<VelmoError>(h.balance().error);
-        EXPECT_EQ(error.what(), c.text);
-        EXPECT_EQ(error.isCredentialProblem(), c.status == 401 || c.status == 403) << c.status;
+        EXPECT_EQ(error.what(), text);
+        EXPECT_EQ(error.isCredentialProblem(), status == 401 || status == 403) << status;
         if (!error.isCredentialProblem()) {
-            EXPECT_EQ(error.status(), c.status);
+            EXPECT_EQ(error.status(), status);
         }
     }
 }
