@@ -35,19 +35,17 @@ TEST(Balance, EmptyOrNullMembersGetEveryDefault)
         MicrosUSD(4'000'000));
 }
 
-TEST(Balance, AvailableFallsBackToTheAccountAndDrivesLowAndEmpty)
+TEST(Balance, AvailableFallsBackLowEmptyAndPayAsYouGoFigures)
 {
-    const Balance b = decode(R"({"account_balance_micros_usd":12000000})");
-    EXPECT_EQ(b.availableBalance, MicrosUSD(12'000'000));
-    EXPECT_FALSE(b.isCapped());
+    const Balance fallback = decode(R"({"account_balance_micros_usd":12000000})");
+    EXPECT_EQ(fallback.availableBalance, MicrosUSD(12'000'000));
+    EXPECT_FALSE(fallback.isCapped());
     EXPECT_TRUE(decode(R"({"account_balance_micros_usd":1,"available_balance_micros_usd":4999999})").isLow());
     EXPECT_FALSE(decode(R"({"available_balance_micros_usd":5000000})").isLow());
     EXPECT_TRUE(decode(R"({"account_balance_micros_usd":0})").isEmpty());
     EXPECT_FALSE(decode(R"({"account_balance_micros_usd":1})").isEmpty());
-}
 
-TEST(Balance, PayAsYouGoFiguresIgnoreANegativePlanBalanceAndSaturate)
-{
+    // Pay-as-you-go figures ignore a negative plan balance and saturate.
     Balance b = decode(R"({"account_balance_micros_usd":10000000,"available_balance_micros_usd":"8000000",
                           "go_to_market_balance_micros_usd":3000000})");
     EXPECT_EQ(b.payAsYouGoBalance(), MicrosUSD(7'000'000));

@@ -1,7 +1,6 @@
 #include "Log.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -52,15 +51,10 @@ struct StandardErrorCapture {
     {
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
-        QFile captured(file);
-        return captured.open(QIODevice::ReadOnly) ? captured.readAll() : QByteArray();
+        return velmo::test::readAll(file);
     }
     QString file;
     int saved = ::dup(STDERR_FILENO);
-};
-
-struct HandlerGuard {
-    ~HandlerGuard() { qInstallMessageHandler(nullptr); }
 };
 
 TEST(Log, JournalDatagramsUseTheNativeProtocol)
@@ -87,7 +81,7 @@ TEST(Log, HandlerWritesToTheJournalAndFallsBackToStandardError)
     const QString socketPath = scratch.filePath("journal.socket");
     FakeJournal journal(socketPath);
     ASSERT_TRUE(journal.bound);
-    HandlerGuard restore;
+    const std::shared_ptr<void> restore(nullptr, [](void*) { qInstallMessageHandler(nullptr); });
 
     Log::installMessageHandler(Log::Destination::journal, socketPath);
     qCInfo(Log::network, "refresh failed (%s): %s", "cliTokens", "Network error: offline");

@@ -2,6 +2,7 @@
 #include "Cancellation.h"
 #include "FakeHTTPTransport.h"
 #include "VelmoClient.h"
+#include "Thrown.h"
 #include "VelmoError.h"
 
 #include <QTimer>
@@ -13,9 +14,6 @@ using velmo::test::RecordedWaits;
 using velmo::test::waitForTask;
 
 namespace {
-
-const QByteArray balanceBody = R"({"currency":"USD","account_balance_micros_usd":12500000,
-    "available_balance_micros_usd":"12000000","as_of":"2025-03-04T05:06:07Z"})";
 
 Timestamp at(double seconds)
 {
@@ -38,17 +36,6 @@ struct Harness {
     }
 };
 
-VelmoError velmoError(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const VelmoError& velmo) {
-        return velmo;
-    } catch (const std::exception& other) {
-        throw std::logic_error(std::string("not a VelmoError: ") + other.what());
-    }
-}
-
 TEST(VelmoClient, NormalizesBaseURLs)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -63,17 +50,15 @@ TEST(VelmoClient, NormalizesBaseURLs)
     };
     for (const auto& [given, expected] : cases)
         EXPECT_EQ(VelmoClient::normalizedBaseURL(QUrl(given)), QUrl(expected)) << given;
-    Harness h;
-    EXPECT_EQ(h.client("https://h.test/api").balanceRequest("t").url, QUrl("https://h.test/api/v1/credits/balance"));
 }
 
 TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
 {
     Harness h;
-    const VelmoClient client = h.client("https://api.example.test/v1/");
+    const VelmoClient client = h.client("https://h.test/api/v1/"); // the base's own path stays
     const HTTPRequest balance = client.balanceRequest("tok-123");
     EXPECT_EQ(balance.method, "GET");
-    EXPECT_EQ(balance.url.toString(QUrl::FullyEncoded), "https://api.example.test/v1/credits/balance");
+    EXPECT_EQ(balance.url.toString(QUrl::FullyEncoded), "https://h.test/api/v1/credits/balance");
     const QList<QPair<QByteArray, QByteArray>> headers {
         { "Authorization", "Bearer tok-123" },
         { "Content-Type", "application/json" },
@@ -83,7 +68,7 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
     EXPECT_EQ(balance.headers, headers);
 
     const HTTPRequest usage = client.usageRequest("tok-123", at(1'700'000'000.9), at(1'700'604'800), UsageScope::key);
-    EXPECT_EQ(usage.url.path(), "/v1/usage");
+    EXPECT_EQ(usage.url.path(), "/api/v1/usage");
     EXPECT_EQ(usage.url.query(QUrl::FullyEncoded), "start_time=1700000000&end_time=1700604800&bucket_width=1d&scope=key");
     EXPECT_EQ(usage.headers, headers);
     const HTTPRequest before1970 = client.usageRequest("t", at(-1.5), at(0), UsageScope::account);
@@ -92,12 +77,7 @@ TEST(VelmoClient, BuildsBothRequestsWithTheirHeadersAndQuery)
 
 TEST(VelmoClient, MapsStatusesToErrors)
 {
-    struct Case {
-        int status;
-        QByteArray body;
-        std::string text;
-    };
-    const Case cases[] = {
+    const std::tuple<int, QByteArray, std::string> cases[] = { // status, body, error text
         { 401, R"({"error":{"message":"token expired"}})", "Credential rejected: token expired" },
         { 403, "", "Credential rejected: forbidden" },
         { 500, R"({"error":"boom"})", "500: boom" },
@@ -105,17 +85,16 @@ TEST(VelmoClient, MapsStatusesToErrors)
         { 300, "", "300: multiple choices" },
         // Server text is shown clean: no escape sequence, no invalid UTF-8.
         { 500, "\x1b]0;owned\x07 bad \xff byte", "500: ]0;owned bad \xEF\xBF\xBD byte" },
-        { 999, "", "999: unknown status" },
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, body, text] : cases) {
         Harness h;
         for (int i = 0; i < 3; ++i) // retryable ones get all their attempts
-            h.transport->respond(c.status, c.body);
-        const VelmoError error = velmoError(h.balance().error);
-        EXPECT_EQ(error.what(), c.text);
-        EXPECT_EQ(error.isCredentialProblem(), c.status == 401 || c.status == 403) << c.status;
+            h.transport->respond(status, body);
+        const VelmoError error = thrown<VelmoError>(h.balance().error);
+        EXPECT_EQ(error.what(), text);
+        EXPECT_EQ(error.isCredentialProblem(), status == 401 || status == 403) << status;
         if (!error.isCredentialProblem()) {
-            EXPECT_EQ(error.status(), c.status);
+            EXPECT_EQ(error.status(), status);
         }
     }
 }
@@ -126,7 +105,7 @@ TEST(VelmoClient, UnreadableSuccessesAreDecodingErrors)
              QByteArray(R"({"account_balance_micros_usd":"lots"})") }) {
         Harness h;
         h.transport->respond(200, body);
-        const VelmoError error = velmoError(h.balance().error);
+        const VelmoError error = thrown<VelmoError>(h.balance().error);
         EXPECT_EQ(error.kind(), VelmoError::Kind::decoding) << body.toStdString();
         EXPECT_TRUE(std::string(error.what()).starts_with("Unexpected response: ")) << error.what();
     }
@@ -137,14 +116,12 @@ TEST(VelmoClient, NetworkFailuresAreNetworkErrors)
     Harness h;
     for (int i = 0; i < 3; ++i)
         h.transport->failWith(NetworkError::Code::timedOut, "The request timed out");
-    EXPECT_STREQ(velmoError(h.balance().error).what(), "Network error: The request timed out");
+    EXPECT_STREQ(thrown<VelmoError>(h.balance().error).what(), "Network error: The request timed out");
     EXPECT_EQ(h.transport->requests.size(), 3u);
 
     Harness odd;
     odd.transport->fail(std::runtime_error("something else"));
-    EXPECT_EQ(velmoError(odd.balance().error), VelmoError::network("something else"));
-    EXPECT_STREQ(VelmoError::missingCredential().what(), "No credential configured");
-    EXPECT_FALSE(VelmoError::missingCredential().isCredentialProblem());
+    EXPECT_EQ(thrown<VelmoError>(odd.balance().error), VelmoError::network("something else"));
 }
 
 TEST(VelmoClient, CancellationPassesThroughAndBadTokensNeverLeave)
@@ -159,7 +136,7 @@ TEST(VelmoClient, CancellationPassesThroughAndBadTokensNeverLeave)
 
     // A token that would break the header is refused before sending.
     Harness bad;
-    EXPECT_TRUE(velmoError(waitForTask(bad.client().balance("tok\r\nX-Evil: 1")).error).isCredentialProblem());
+    EXPECT_TRUE(thrown<VelmoError>(waitForTask(bad.client().balance("tok\r\nX-Evil: 1")).error).isCredentialProblem());
     EXPECT_TRUE(bad.transport->requests.empty());
 }
 
@@ -174,7 +151,6 @@ TEST(VelmoClient, ErrorMessageRules)
         { R"({"error":{"message":5}})", R"({"error":{"message":5}})" },
         { "  [\"a\"]\n", "[\"a\"]" },
         { "\t Service down \r\n", "Service down" },
-        { "bad \xff byte", "bad \xEF\xBF\xBD byte" }, // invalid UTF-8 replaced, not dropped
     };
     for (const auto& [body, message] : fromBody)
         EXPECT_EQ(VelmoClient::errorMessage(body, 500), message) << body.toStdString();

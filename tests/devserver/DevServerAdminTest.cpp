@@ -18,7 +18,7 @@ int status(const httplib::Result& result) { return result ? result->status : -1;
 
 } // namespace
 
-TEST(DevServerAdminTest, FaultsCountersAndResetDoWhatTheTestsRelyOn)
+TEST(DevServerAdminTest, FaultsCountersResetAndCommandLineDoWhatTheTestsRelyOn)
 {
     DevServerProcess server({ "--quiet", "--fault", "balance:429:1:9" });
     httplib::Client client("127.0.0.1", server.port());
@@ -55,19 +55,17 @@ TEST(DevServerAdminTest, FaultsCountersAndResetDoWhatTheTestsRelyOn)
     EXPECT_EQ(server.counters()["requests"]["token"], 0);
     EXPECT_EQ(status(refresh("x")), 400);
     EXPECT_EQ(status(balance()), 401);
-}
 
-TEST(DevServerAdminTest, CommandLine)
-{
+    // The command line: a private token file, a clean exit, bad arguments refused.
     velmo::test::ScratchDir dir;
     const QString path = dir.filePath("tokens.json");
-    DevServerProcess server({ "--quiet", "--write-cli-tokens", path });
+    DevServerProcess tokenWriter({ "--quiet", "--write-cli-tokens", path });
     const QByteArray text = velmo::test::readAll(path);
     EXPECT_TRUE(text.endsWith('\n'));
     EXPECT_EQ(velmo::test::fileMode(path) & 077, 0u);
     EXPECT_EQ(Json::parse(text.toStdString())["clientId"], "velmo-cli");
     // Exit code 0 also means the sanitizers found nothing at exit.
-    EXPECT_EQ(server.stop(), 0);
+    EXPECT_EQ(tokenWriter.stop(), 0);
     for (const QStringList& bad : { QStringList { "--fault", "nowhere:503" }, QStringList { "--no-such-flag" } })
         EXPECT_THROW(DevServerProcess { bad }, std::runtime_error);
 }

@@ -13,7 +13,7 @@ CommandLine usageError(const char* error)
     return out;
 }
 
-TEST(CommandLine, ExactListsPickAModeTyposAreUsageErrors)
+TEST(CommandLine, ExactListsPickAModeTyposAreUsageErrorsUsageNamesEveryMode)
 {
     const std::pair<QStringList, CommandLine> cases[] = {
         { {}, {} },
@@ -43,10 +43,7 @@ TEST(CommandLine, ExactListsPickAModeTyposAreUsageErrors)
     };
     for (const auto& [arguments, expected] : cases)
         EXPECT_EQ(CommandLine::parse(arguments), expected) << arguments.join(' ').toStdString();
-}
-
-TEST(CommandLine, ReadsArgvInTheLocaleEncodingAndUsageNamesEveryMode)
-{
+    // Arguments are read in the locale's encoding; the usage text names every mode.
     const char* argv[] = { "velmo-usage", "--render-icon", "Symbole/\xc3\xa9t\xc3\xa9", nullptr };
     EXPECT_EQ(CommandLine::parse(3, argv).directory, QString::fromLocal8Bit("Symbole/\xc3\xa9t\xc3\xa9"));
     EXPECT_EQ(CommandLine::parse(0, nullptr), CommandLine {});

@@ -1,6 +1,7 @@
 // Runs the real program's screenshot mode, as documentation builds do.
 #include "DemoAccount.h"
 #include "MenuBarItemPreview.h"
+#include "ProgramRun.h"
 #include "SnapshotCache.h"
 #include "TestSupport.h"
 
@@ -8,19 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace {
 
 using velmo::devserver::DemoAccount;
-
-struct Outcome {
-    int exitCode = -1;
-    QStringList lines; // standard output
-    QString standardError;
-};
 
 // A populated account, fetched two minutes ago.
 Snapshot demoSnapshot()
@@ -45,51 +39,32 @@ protected:
         EXPECT_FALSE(listener.hasPendingConnections()) << "the screenshot mode opened a connection";
     }
 
-    Outcome run(const QString& directory, const QString& scale = QStringLiteral("1"))
+    ProgramRun run(const QString& directory, const QString& scale = QStringLiteral("1"))
     {
-        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS" })
-            environment.remove(name);
         const QString service = QStringLiteral("http://127.0.0.1:%1").arg(listener.serverPort());
         environment.insert("VELMO_API_URL", service);
         environment.insert("VELMO_AUTH_URL", service);
         environment.insert("HOME", scratch.filePath("home"));
         environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
         environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
-        environment.insert("QT_QPA_PLATFORM", "xcb"); // the mode must go offscreen itself
         environment.insert("QT_SCALE_FACTOR", scale);
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VELMO_USAGE_BINARY), { "--render-screenshots", directory });
-        // A watchdog, not a timing assumption.
-        if (!process.waitForFinished(240'000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "velmo-usage did not finish";
-            return {};
-        }
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        return { process.exitCode(), out.split('\n', Qt::SkipEmptyParts),
-            QString::fromLocal8Bit(process.readAllStandardError()) };
-    }
-
-    void cacheDemoSnapshot()
-    {
-        SnapshotCache(scratch.filePath("data/VelmoUsage/snapshot.json")).save(demoSnapshot());
+        return runProgram({ "--render-screenshots", directory }, {}, environment);
     }
 
     // Checks the three "Wrote PATH (W×H)" lines against the files; returns them.
-    std::vector<QImage> expectThreeFiles(const Outcome& outcome, const QString& directory)
+    std::vector<QImage> expectThreeFiles(const ProgramRun& outcome, const QString& directory)
     {
-        EXPECT_EQ(outcome.exitCode, 0) << outcome.standardError.toStdString();
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
         std::vector<QImage> images;
         const QStringList names { "panel.png", "settings.png", "menubar.png" };
-        EXPECT_EQ(outcome.lines.size(), names.size()) << outcome.lines.join('\n').toStdString();
-        for (qsizetype i = 0; i < names.size() && i < outcome.lines.size(); ++i) {
+        const QStringList lines = outcome.out.split('\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.size(), names.size()) << outcome.out.toStdString();
+        for (qsizetype i = 0; i < names.size() && i < lines.size(); ++i) {
             const QString path = QDir(directory).filePath(names[i]);
             const QImage image(path, "PNG");
             EXPECT_FALSE(image.isNull()) << path.toStdString();
-            EXPECT_EQ(outcome.lines[i],
+            EXPECT_EQ(lines[i],
                 QStringLiteral("Wrote %1 (%2\u00D7%3)").arg(path).arg(image.width()).arg(image.height()));
             images.push_back(image);
         }
@@ -103,7 +78,7 @@ protected:
 // Leaves the pictures of a populated account in the build folder for review.
 TEST_F(ScreenshotProcess, DrawsTheCachedSnapshotWithTransparentCorners)
 {
-    cacheDemoSnapshot();
+    SnapshotCache(scratch.filePath("data/VelmoUsage/snapshot.json")).save(demoSnapshot());
     const QString directory = QStringLiteral(VELMO_SCREENSHOTS_DIR);
     // Only its own pictures go: the tray's desktop test leaves its own here.
     for (const char* name : { "panel.png", "settings.png", "menubar.png" })
@@ -119,25 +94,23 @@ TEST_F(ScreenshotProcess, DrawsTheCachedSnapshotWithTransparentCorners)
     EXPECT_EQ(images[2].height(), 24);
 }
 
-TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixels)
+TEST_F(ScreenshotProcess, WithoutACacheTheTrayShowsZeroAtTwiceThePixelsAndAFailedWriteStops)
 {
     const QString directory = scratch.filePath("new/nested/shots");
     const auto images = expectThreeFiles(run(directory, QStringLiteral("2")), directory);
     ASSERT_EQ(images.size(), 3u);
     EXPECT_EQ(images[0].width(), 640);
     EXPECT_EQ(images[2].size(), MenuBarItemPreview("$0.00").size() * 2);
-}
 
-TEST_F(ScreenshotProcess, TheFirstFailingWriteStopsAndKeepsWhatWasWritten)
-{
-    const QString directory = scratch.filePath("shots");
-    QDir().mkpath(directory + "/settings.png");
-    const Outcome outcome = run(directory);
+    // The first failing write stops the run and keeps what was written.
+    const QString blocked = scratch.filePath("shots");
+    QDir().mkpath(blocked + "/settings.png");
+    const ProgramRun outcome = run(blocked);
     EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_TRUE(outcome.standardError.contains("render failed: ")) << outcome.standardError.toStdString();
-    EXPECT_EQ(outcome.lines.size(), 1);
-    EXPECT_TRUE(QFileInfo::exists(directory + "/panel.png"));
-    EXPECT_FALSE(QFileInfo::exists(directory + "/menubar.png"));
+    EXPECT_TRUE(outcome.err.contains("render failed: ")) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.out.count('\n'), 1);
+    EXPECT_TRUE(QFileInfo::exists(blocked + "/panel.png"));
+    EXPECT_FALSE(QFileInfo::exists(blocked + "/menubar.png"));
 }
 
 } // namespace

@@ -47,13 +47,19 @@ ItemStatus rejected(std::string message) { return { Kind::credentialRejected, st
 
 } // namespace
 
-TEST(StatusItemModelTitle, BalanceOnlyInAccountStyleWithTheBadgeBeforeIt)
+// The badge ("?" signed out, a warning for any other trouble or a stale balance)
+// comes before the balance, which only the account style shows.
+TEST(StatusItemModelTitle, BadgeForEveryStatusThenTheBalanceInAccountStyle)
 {
     EXPECT_EQ(healthy.accountBalance.compact(), "$12.5K"); // so the cases below check a real text
     const std::pair<ItemInputs, std::string> cases[] = {
         { inputs(ItemStyle::iconOnly, ok), "" },
         { inputs(ItemStyle::iconOnly, signedOut, std::nullopt, std::nullopt), " ?" },
         { inputs(ItemStyle::iconOnly, error("boom")), " " + warning },
+        { inputs(ItemStyle::iconOnly, expired), " " + warning },
+        { inputs(ItemStyle::iconOnly, rejected("x"), healthy, now - 5min, true), " " + warning },
+        { inputs(ItemStyle::iconOnly, signedOut, healthy, now - 31min, true), " ?" }, // signed out wins over stale
+        { inputs(ItemStyle::iconOnly, ok, healthy, now - 31min, true), " " + warning },
         { inputs(ItemStyle::account, ok), " $12.5K" },
         // The account balance, not the available one.
         { inputs(ItemStyle::account, ok, balance(40'000'000, 20'000'000)), " $40.00" },
@@ -64,22 +70,6 @@ TEST(StatusItemModelTitle, BalanceOnlyInAccountStyleWithTheBadgeBeforeIt)
     };
     for (const auto& [in, title] : cases)
         EXPECT_EQ(StatusItemModel::render(in).title, title) << title;
-}
-
-TEST(StatusItemModelBadge, EveryStatusFreshAndStale)
-{
-    const std::tuple<ItemStatus, bool, std::optional<std::string>> cases[] = { // status, stale, badge
-        { ok, false, std::nullopt },
-        { ok, true, warning },
-        { signedOut, false, "?" },
-        { signedOut, true, "?" }, // signed out wins over stale
-        { expired, false, warning },
-        { error("x"), false, warning },
-        { rejected("x"), true, warning },
-    };
-    for (const auto& [status, stale, badge] : cases)
-        EXPECT_EQ(StatusItemModel::render(inputs(ItemStyle::iconOnly, status, healthy, now - 5min, stale)).badge, badge)
-            << static_cast<int>(status.kind) << " stale " << stale;
 }
 
 TEST(StatusItemModelColor, RedAtZeroOrBelowOrangeUnderFiveDollars)
