@@ -92,6 +92,7 @@ void PanelWindow::create()
     m_view->setSource(QUrl(QStringLiteral("qrc:/Velmo/Panel/DashboardView.qml")));
     m_view->resize(width, contentHeight());
     m_view->installEventFilter(this);
+    connect(m_view.get(), &QWindow::visibleChanged, m_dashboard.get(), &DashboardModel::setOnScreen);
 
     connect(m_view.get(), &QWindow::activeChanged, this, [this] {
         if (m_view->isActive() || !m_presented || m_windowMode)

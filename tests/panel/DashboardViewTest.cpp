@@ -302,6 +302,10 @@ TEST(DashboardView, ModelSignalsRealChangesOnlyAndGuardsItsActions)
     EXPECT_EQ(dashboard.badge()->text(), "Outdated");
     EXPECT_EQ(amount.count(), 0);
     EXPECT_EQ(plan.count(), 0);
+    // A closed panel does not tick; opening it catches the relative times up.
+    t.clock += 10min;
+    dashboard.setOnScreen(true);
+    EXPECT_TRUE(dashboard.footer()->updated().contains("40m")) << dashboard.footer()->updated().toStdString();
 
     dashboard.resize(320, 400);
     dashboard.resize(320, 400);

@@ -35,8 +35,18 @@ DashboardModel::DashboardModel(
         connect(&m_store, changed, this, &DashboardModel::reevaluate);
     connect(m_theme, &PanelTheme::colorsChanged, this, &DashboardModel::reevaluate);
     connect(&m_ticker, &QTimer::timeout, this, &DashboardModel::reevaluate);
-    m_ticker.start(tickInterval);
+    m_ticker.setInterval(tickInterval);
     reevaluate();
+}
+
+void DashboardModel::setOnScreen(bool onScreen)
+{
+    if (!onScreen) {
+        m_ticker.stop();
+        return;
+    }
+    reevaluate();
+    m_ticker.start();
 }
 
 void DashboardModel::reevaluate()

@@ -21,7 +21,8 @@ class UsageStore;
 // The dashboard's root model: its parts over the usage store and the
 // updater, the theme, the reduced-motion setting, and the user's actions.
 // Everything is derived again whenever the store changes, and every 15 s
-// for the relative times; each part signals only what really changed.
+// for the relative times while the panel is on screen (a closed panel must
+// not wake the process); each part signals only what really changed.
 class DashboardModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -61,6 +62,8 @@ public:
 
     // Derives every part again from the store (also on the timer).
     void reevaluate();
+    // The relative times catch up on showing and tick only while shown.
+    void setOnScreen(bool onScreen);
 
 signals:
     void reduceMotionChanged();
