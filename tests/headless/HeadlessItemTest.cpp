@@ -99,6 +99,7 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
     EXPECT_EQ(inputs.status.kind, K::noCredential);
     EXPECT_EQ(inputs.signedOutLine, HeadlessItem::signInHint);
     EXPECT_FALSE(inputs.loading) << "signed out is known without a refresh";
+    EXPECT_FALSE(inputs.stale) << "no figures are not old figures";
 
     // The CLI's file holds a static API key: that is what the line says.
     ASSERT_TRUE(QDir().mkpath(fixture.scratch.filePath("home/.velmo")));

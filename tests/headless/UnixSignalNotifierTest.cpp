@@ -31,25 +31,20 @@ std::vector<int> receive(UnixSignalNotifier& notifier, std::size_t count)
     return received;
 }
 
-TEST(UnixSignalNotifier, DeliversSignalsOnTheEventLoopInOrder)
-{
-    // An invalid signal throws and leaves nothing behind.
-    EXPECT_THROW(UnixSignalNotifier({ SIGUSR1, SIGKILL }), std::runtime_error);
-    UnixSignalNotifier notifier { SIGUSR1, SIGUSR2 };
-    ASSERT_EQ(std::raise(SIGUSR1), 0);
-    ASSERT_EQ(std::raise(SIGUSR2), 0);
-    EXPECT_EQ(receive(notifier, 2), (std::vector<int> { SIGUSR1, SIGUSR2 }));
-    ASSERT_EQ(std::raise(SIGUSR1), 0);
-    EXPECT_EQ(receive(notifier, 1), (std::vector<int> { SIGUSR1 }));
-}
-
-TEST(UnixSignalNotifier, OneAtATimeAndThePreviousHandlerComesBack)
+// Signals arrive on the event loop in order; an invalid signal throws and
+// leaves nothing behind; one notifier at a time, and the handlers it replaced
+// come back when it goes.
+TEST(UnixSignalNotifier, DeliversInOrderOneAtATimeAndRestoresThePreviousHandler)
 {
     previousHandlerCalls = 0;
     std::signal(SIGUSR2, &previousHandler);
+    EXPECT_THROW(UnixSignalNotifier({ SIGUSR1, SIGKILL }), std::runtime_error);
     {
-        UnixSignalNotifier notifier { SIGUSR2 };
-        EXPECT_THROW(UnixSignalNotifier({ SIGUSR1 }), std::runtime_error);
+        UnixSignalNotifier notifier { SIGUSR1, SIGUSR2 };
+        EXPECT_THROW(UnixSignalNotifier({ SIGTERM }), std::runtime_error);
+        ASSERT_EQ(std::raise(SIGUSR1), 0);
+        ASSERT_EQ(std::raise(SIGUSR2), 0);
+        EXPECT_EQ(receive(notifier, 2), (std::vector<int> { SIGUSR1, SIGUSR2 }));
         ASSERT_EQ(std::raise(SIGUSR2), 0);
         EXPECT_EQ(receive(notifier, 1), (std::vector<int> { SIGUSR2 }));
         EXPECT_EQ(previousHandlerCalls, 0);
