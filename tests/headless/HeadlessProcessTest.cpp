@@ -24,6 +24,8 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using velmo::test::DevServerProcess;
 using velmo::test::ScratchDir;
+using velmo::test::readAll;
+using velmo::test::writeFile;
 
 namespace {
 
@@ -55,14 +57,7 @@ public:
 
     QString cliTokensPath() const { return scratch.filePath("home/.velmo/tokens.json"); }
     QString appSessionPath() const { return scratch.filePath("data/VelmoUsage/session.json"); }
-    void writeCLITokens(const json& tokens) const
-    {
-        QFile file(cliTokensPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(tokens.dump() + "\n"));
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
-    void signInWithCLI() { writeCLITokens(server.issueSession().cliTokens); }
+    void signInWithCLI() { writeFile(cliTokensPath(), QByteArray::fromStdString(server.issueSession().cliTokens.dump())); }
 
     void start(QProcess& process, const QStringList& arguments) const
     {
@@ -101,14 +96,10 @@ public:
         ADD_FAILURE() << "no matching line; stderr: " << process.readAllStandardError().toStdString();
         return {};
     }
-    // The same for standard output, every line of which is valid JSON.
+    // The same for standard output, every line of which is JSON (else it throws).
     static json jsonLineWhere(QProcess& process, const std::function<bool(const json&)>& accept)
     {
-        return json::parse(lineWhere(process, [&](const QByteArray& raw) {
-            const json line = json::parse(raw.toStdString(), nullptr, false);
-            EXPECT_FALSE(line.is_discarded()) << raw.toStdString();
-            return line.is_discarded() || accept(line);
-        }).toStdString(), nullptr, false);
+        return json::parse(lineWhere(process, [&](const QByteArray& raw) { return accept(json::parse(raw)); }));
     }
 
     DevServerProcess server { { "--quiet", "--auto-approve" } };
@@ -268,15 +259,10 @@ TEST_F(HeadlessProcess, SignInStoresTheAppSessionAndSignOutRemovesOnlyIt)
 
     // Sign-out removes the app's session; the CLI's file stays as it was.
     signInWithCLI();
-    const auto cliFile = [this] {
-        QFile cli(cliTokensPath());
-        return cli.open(QIODevice::ReadOnly) ? cli.readAll() : QByteArray();
-    };
-    const QByteArray cliBefore = cliFile();
+    const QByteArray cliBefore = readAll(cliTokensPath());
     EXPECT_EQ(run({ "--sign-out" }).exitCode, 0);
     EXPECT_FALSE(QFileInfo::exists(appSessionPath()));
-    EXPECT_EQ(cliFile(), cliBefore);
-    EXPECT_FALSE(cliBefore.isEmpty());
+    EXPECT_EQ(readAll(cliTokensPath()), cliBefore);
 }
 
 } // namespace
