@@ -42,22 +42,13 @@ protected:
     void send(Event event)
     {
         using R = QNetworkInformation::Reachability;
-        switch (event) {
-        case Event::suspend:
-        case Event::resume:
+        if (event == Event::suspend || event == Event::resume)
             logind.send(QDBusMessage::createSignal(logindPath, logindInterface, QStringLiteral("PrepareForSleep"))
                 << (event == Event::suspend));
-            break;
-        case Event::thirtySecondsLater:
+        else if (event == Event::thirtySecondsLater)
             clock += RefreshTriggers::minimumInterval;
-            break;
-        case Event::offline:
-            triggers->reachabilityChanged(R::Disconnected);
-            break;
-        case Event::online:
-            triggers->reachabilityChanged(R::Online);
-            break;
-        }
+        else
+            triggers->reachabilityChanged(event == Event::online ? R::Online : R::Disconnected);
         // The signal has arrived and the settle timer (0 ms) has run out.
         PrivateBus::roundTrip(system,
             QDBusMessage::createMethodCall(

@@ -3,7 +3,6 @@
 #include "BootClockTimer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -81,10 +80,7 @@ INSTANTIATE_TEST_SUITE_P(RefreshWakeSignal, WakeScript,
 TEST(RefreshWakeSignal, RealTimerEndsTheWaitOnTheBootClock)
 {
     RefreshWakeSignal signal;
-    QElapsedTimer clock;
-    clock.start();
     EXPECT_TRUE(velmo::test::waitForTask(signal.wait(30ms), 10s).ok());
-    EXPECT_GE(clock.elapsed(), 25);
     EXPECT_TRUE(BootClockTimer(1ms, [] {}).usesBootClock());
 }
 
