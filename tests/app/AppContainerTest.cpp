@@ -87,6 +87,7 @@ TEST_F(AppContainerTest, ColdStartRefreshesAtOnceAndRenewsTheSessionInTime)
     ASSERT_TRUE(nextAttempt(store));
     const auto finished = system_clock::now();
     EXPECT_NE(store.credential()->token, shortLived.accessToken);
+    EXPECT_EQ(cli().read()->token, store.credential()->token);
     EXPECT_EQ(store.status(), UsageStore::Status::ok());
     ASSERT_TRUE(scheduled.count() > 0 || scheduled.wait(5'000));
     EXPECT_NEAR(duration<double>(*store.nextRefreshAt() - finished).count(), 900.0, 5.0);
