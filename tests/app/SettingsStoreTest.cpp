@@ -76,7 +76,6 @@ TEST_F(SettingsStoreTest, TheOverrideCountsWhenItParsesWithAScheme)
         { "localhost:8080", QUrl("localhost:8080") }, // "localhost" is the scheme
         { "api.example.com", VelmoClient::productionBaseURL() },
         { "   ", VelmoClient::productionBaseURL() },
-        { "", VelmoClient::productionBaseURL() },
     };
     SettingsStore store(settings());
     for (const auto& [typed, expected] : cases) {

@@ -2,7 +2,6 @@
 #include "StoreFixture.h"
 
 #include <QDir>
-#include <QFile>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -103,10 +102,7 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 
     // The CLI's file holds a static API key: that is what the line says.
     ASSERT_TRUE(QDir().mkpath(fixture.scratch.filePath("home/.velmo")));
-    QFile cliFile(fixture.scratch.filePath("home/.velmo/tokens.json"));
-    ASSERT_TRUE(cliFile.open(QIODevice::WriteOnly));
-    cliFile.write(R"({"accessToken":"sk-live-1"})");
-    cliFile.close();
+    velmo::test::writeFile(fixture.scratch.filePath("home/.velmo/tokens.json"), R"({"accessToken":"sk-live-1"})");
     EXPECT_EQ(HeadlessItem::terminalInputs(store, ItemStyle::account).signedOutLine, "API key \u2014 run `velmo login`");
 
     fixture.signIn();

@@ -33,8 +33,7 @@ constexpr int watchdogMs = 60'000;
 
 struct Outcome {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
     json line() const { return json::parse(out, nullptr, false); }
 };
 
