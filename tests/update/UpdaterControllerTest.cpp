@@ -118,8 +118,6 @@ TEST_F(UpdaterControllerTest, ThePreferenceIsOnUnlessStoredOffAndRunsTheLoop)
         QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).value("automaticallyChecksForUpdates"),
         "false");
     controller->start();
-    EXPECT_TRUE(
-        logged(QStringLiteral("started (feed: %1, automatic: false)").arg(server.url("/appcast.xml"))));
     EXPECT_EQ(clock.armed(), Timeouts {});
     controller->setAutomaticallyChecksForUpdates(true);
     EXPECT_EQ(clock.armed(), Timeouts { 15s });
