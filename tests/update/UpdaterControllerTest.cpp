@@ -96,7 +96,6 @@ TEST_F(UpdaterControllerTest, StaysInactiveWithoutAUsableFeed)
         updater.checkForUpdates();
         updater.setAutomaticallyChecksForUpdates(true);
         EXPECT_FALSE(updater.isActive());
-        EXPECT_FALSE(updater.canCheckForUpdates());
         EXPECT_EQ(updater.session(), nullptr);
         EXPECT_EQ(clock.armed(), Timeouts {});
     }
@@ -137,7 +136,6 @@ TEST_F(UpdaterControllerTest, ProbesFifteenSecondsAfterStartThenHourlyAndDrivesT
     probe();
     EXPECT_EQ(clock.armed(), Timeouts { 3600s });
     EXPECT_EQ(updater.availableUpdateVersion(), "1.4.2");
-    EXPECT_TRUE(logged("probe found 1.4.2; showing in-panel banner"));
     updater.dismissAvailableUpdate();
     EXPECT_EQ(updater.availableUpdateVersion(), "");
     probe(); // the next hour brings it back
