@@ -107,12 +107,9 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 
     fixture.signIn();
     EXPECT_TRUE(HeadlessItem::terminalInputs(store, ItemStyle::account).loading) << "until the first refresh ends";
-    const Balance balance = StoreFixture::balance(7'000'000, 6'000'000);
-    store.setSnapshot(Snapshot { balance, std::nullopt, fixture.clock - 1800s });
+    store.setSnapshot(Snapshot { StoreFixture::balance(7'000'000, 6'000'000), std::nullopt, fixture.clock - 1800s });
     inputs = HeadlessItem::terminalInputs(store, ItemStyle::account);
     EXPECT_FALSE(inputs.loading);
-    EXPECT_EQ(inputs.balance, balance);
-    EXPECT_EQ(inputs.fetchedAt, fixture.clock - 1800s);
     EXPECT_FALSE(inputs.stale) << "exactly the threshold is not stale";
     fixture.clock += 1s;
     EXPECT_TRUE(HeadlessItem::terminalInputs(store, ItemStyle::account).stale);
