@@ -80,7 +80,9 @@ TEST(HeadlessItem, InputsFollowTheStoreAndExplainTheCredential)
 {
     StoreFixture fixture;
     UsageStore& store = *fixture.store;
-    ItemInputs inputs = HeadlessItem::terminalInputs(store, ItemStyle::iconOnly);
+    ItemInputs inputs
+        = HeadlessItem::terminalInputs(store, HeadlessItem::itemStyle(SettingsStore::MenuBarStyle::iconOnly));
+    EXPECT_EQ(inputs.style, ItemStyle::iconOnly);
     EXPECT_EQ(inputs.status.kind, ItemStatus::Kind::noCredential);
     EXPECT_EQ(inputs.signedOutLine, HeadlessItem::signInHint);
     EXPECT_FALSE(inputs.loading) << "signed out is known without a refresh";
