@@ -88,7 +88,6 @@ TEST_F(AppContainerTest, ColdStartRefreshesAtOnceAndRenewsTheSessionInTime)
     const auto finished = system_clock::now();
     EXPECT_NE(store.credential()->token, shortLived.accessToken);
     EXPECT_EQ(cli().read()->token, store.credential()->token);
-    EXPECT_EQ(store.status(), UsageStore::Status::ok());
     ASSERT_TRUE(scheduled.count() > 0 || scheduled.wait(5'000));
     EXPECT_NEAR(duration<double>(*store.nextRefreshAt() - finished).count(), 900.0, 5.0);
     EXPECT_EQ(legacyRemovals.load(), 1);
@@ -105,8 +104,6 @@ TEST_F(AppContainerTest, SignOutAndANewServerStartAfresh)
     auto container = start();
     UsageStore& store = container->store();
     ASSERT_TRUE(nextAttempt(store));
-    ASSERT_EQ(store.credential()->source, CredentialSource::app);
-
     container->signOut();
     EXPECT_FALSE(sessions->load());
     EXPECT_EQ(store.snapshot(), std::nullopt);
@@ -166,8 +163,6 @@ TEST_P(SessionChangedElsewhere, IsPickedUpAtOnce)
     const std::shared_ptr<CredentialStoring> elsewhere = cliFile ? nullptr : storeOf();
     auto container = start(cliFile ? sessions : storeOf());
     UsageStore& store = container->store();
-    EXPECT_EQ(store.status(), UsageStore::Status::noCredential());
-
     cliFile ? cli().write(session()) : elsewhere->save(session());
     ASSERT_TRUE(nextAttempt(store)) << "refreshed long before the next 15 minutes";
     EXPECT_EQ(store.credential()->source, cliFile ? CredentialSource::cliTokens : CredentialSource::app);

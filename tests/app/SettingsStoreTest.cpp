@@ -62,7 +62,6 @@ TEST_F(SettingsStoreTest, EveryAssignmentWritesThroughButOnlyChangesNotify)
     SettingsStore reread(settings());
     EXPECT_FALSE(reread.notifiesLowBalance());
     EXPECT_TRUE(reread.hasCompletedOnboarding());
-    EXPECT_EQ(reread.menuBarStyle(), Style::iconOnly);
     EXPECT_EQ(settings()->value("menuBarStyle"), "iconOnly");
     EXPECT_EQ(settings()->value("baseURL"), " x ") << "kept as typed";
 }
