@@ -96,7 +96,6 @@ TEST_F(UpdaterControllerTest, StaysInactiveWithoutAUsableFeed)
         updater.checkForUpdates();
         updater.setAutomaticallyChecksForUpdates(true);
         EXPECT_FALSE(updater.isActive());
-        EXPECT_FALSE(updater.canCheckForUpdates());
         EXPECT_EQ(updater.session(), nullptr);
         EXPECT_EQ(clock.armed(), Timeouts {});
     }
@@ -118,8 +117,6 @@ TEST_F(UpdaterControllerTest, ThePreferenceIsOnUnlessStoredOffAndRunsTheLoop)
         QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).value("automaticallyChecksForUpdates"),
         "false");
     controller->start();
-    EXPECT_TRUE(
-        logged(QStringLiteral("started (feed: %1, automatic: false)").arg(server.url("/appcast.xml"))));
     EXPECT_EQ(clock.armed(), Timeouts {});
     controller->setAutomaticallyChecksForUpdates(true);
     EXPECT_EQ(clock.armed(), Timeouts { 15s });
@@ -139,7 +136,6 @@ TEST_F(UpdaterControllerTest, ProbesFifteenSecondsAfterStartThenHourlyAndDrivesT
     probe();
     EXPECT_EQ(clock.armed(), Timeouts { 3600s });
     EXPECT_EQ(updater.availableUpdateVersion(), "1.4.2");
-    EXPECT_TRUE(logged("probe found 1.4.2; showing in-panel banner"));
     updater.dismissAvailableUpdate();
     EXPECT_EQ(updater.availableUpdateVersion(), "");
     probe(); // the next hour brings it back
@@ -155,7 +151,6 @@ TEST_F(UpdaterControllerTest, ProbesFifteenSecondsAfterStartThenHourlyAndDrivesT
     server.serve("/appcast.xml", appcast(item("1.4.1")));
     probe();
     EXPECT_EQ(updater.availableUpdateVersion(), "");
-    EXPECT_TRUE(logged("check finished: up to date"));
     // Newer only by the version order ("1.10" sorts below "1.4.1" as text); then skipped.
     server.serve("/appcast.xml", appcast(item("1.10")));
     probe();
