@@ -84,13 +84,6 @@ void DevServerProcess::injectStatus(const std::string& endpoint, int status, int
     injectFault(fault);
 }
 
-std::int64_t DevServerProcess::revokeAccessTokens(bool refreshTokensToo)
-{
-    return admin("POST", "/admin/revoke", Json { { "refresh_tokens", refreshTokensToo } })
-        .at("revoked_access_tokens")
-        .get<std::int64_t>();
-}
-
 int DevServerProcess::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {

@@ -52,8 +52,6 @@ public:
     {
         admin("POST", "/admin/latency", { { "ms", ms }, { "endpoint", endpoint } });
     }
-    // Revokes every access token (and refresh token when asked); returns how many were live.
-    std::int64_t revokeAccessTokens(bool refreshTokensToo = false);
     // POST /admin/config, e.g. {"expires_in": 5}; returns the whole configuration.
     nlohmann::json setConfig(const nlohmann::json& config) { return admin("POST", "/admin/config", config); }
     // GET /admin/counters.

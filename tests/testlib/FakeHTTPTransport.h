@@ -88,10 +88,6 @@ public:
                         return value;
         return {};
     }
-    std::size_t requestsTo(const QString& path) const
-    {
-        return std::count_if(requests.begin(), requests.end(), [&](const HTTPRequest& r) { return r.url.path() == path; });
-    }
 
     std::deque<Entry> script;
     std::map<QString, std::deque<Entry>> routes;
