@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrlQuery>
 
 #include <chrono>
 #include <functional>
@@ -55,5 +56,13 @@ inline QByteArray exchange(quint16 port, const QByteArray& request)
     client.send(request);
     return client.waitUntilClosed() ? client.received() : QByteArray();
 }
+
+// An item of a URL's query, decoded; the loopback port an authorization URL
+// sends the browser back to.
+inline QString queryItem(const QUrl& url, const char* name)
+{
+    return QUrlQuery(url).queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
+}
+inline quint16 callbackPort(const QUrl& authorizationURL) { return quint16(QUrl(queryItem(authorizationURL, "redirect_uri")).port()); }
 
 } // namespace velmo::test
