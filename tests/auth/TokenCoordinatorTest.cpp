@@ -10,7 +10,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -316,18 +315,4 @@ TEST_F(TokenCoordinatorTest, ConcurrentCallsRefreshOnceInCallOrder)
     EXPECT_EQ(*waitForTask(all()).value, (std::vector<std::string> { "access-2", "access-2", "Cancelled" }));
     EXPECT_EQ(requests(), 1u);
     EXPECT_EQ(transport->maxInFlight, 1);
-}
-
-TEST_F(TokenCoordinatorTest, CancellationDuringTheRequestStoresNothingAndReleasesTheLock)
-{
-    putCLITokens(session("access-1"));
-    const QByteArray before = readAll(reader.tokensFile());
-    transport->latency = 5s;
-    transport->respond(200, renewed);
-    std::stop_source stop;
-    QTimer::singleShot(50ms, [&] { stop.request_stop(); });
-    auto outcome = waitForTask(coordinator().refreshIfNeeded(cli(session("access-1")), stop.get_token()));
-    EXPECT_THROW(outcome.rethrow(), CancellationError);
-    EXPECT_EQ(readAll(reader.tokensFile()), before);
-    EXPECT_EQ(leftovers(reader.tokensFile()), QStringList {});
 }
