@@ -25,11 +25,6 @@ OAuthConfig testConfig(const char* server = "https://auth.example.com")
     return config;
 }
 
-struct Fixture {
-    std::shared_ptr<velmo::test::FakeHTTPTransport> transport = std::make_shared<velmo::test::FakeHTTPTransport>();
-    OAuthLogin login { testConfig(), HTTPClient(transport, 3, 0.3, 30) };
-};
-
 } // namespace
 
 // The whole flow, and stopping it, are in BrowserSignInTest and LoginControllerTest.
@@ -102,15 +97,12 @@ TEST(OAuthLoginRequests, FailuresCarryTheProvidersCleanedMessageAndAreNotRetried
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
-        Fixture f;
-        if (c.status == 0)
-            f.transport->failWith(NetworkError::Code::timedOut, c.body.toStdString());
-        else
-            f.transport->respond(c.status, c.body);
-        f.transport->respond(201, R"({"client_id":"never asked"})");
-        const auto outcome = c.registration ? waitForTask(f.login.registerClient("http://127.0.0.1:1/callback")).errorText()
-                                            : waitForTask(f.login.exchange("c", "r", "i", "v")).errorText();
-        EXPECT_EQ(outcome, c.error);
-        EXPECT_EQ(f.transport->requests.size(), 1u);
+        auto transport = std::make_shared<velmo::test::FakeHTTPTransport>();
+        c.status ? transport->respond(c.status, c.body) : transport->failWith(NetworkError::Code::timedOut, c.body.toStdString());
+        transport->respond(201, R"({"client_id":"never asked"})");
+        const OAuthLogin login(testConfig(), HTTPClient(transport, 3, 0.3, 30));
+        EXPECT_EQ(c.registration ? waitForTask(login.registerClient("http://127.0.0.1:1/callback")).errorText()
+                                 : waitForTask(login.exchange("c", "r", "i", "v")).errorText(), c.error);
+        EXPECT_EQ(transport->requests.size(), 1u);
     }
 }

@@ -54,11 +54,6 @@ protected:
         EXPECT_EQ(*renew(credential).value, expected);
         EXPECT_EQ(*renew(credential, true).value, expected);
     }
-    void putCLITokens(const StoredTokens& tokens)
-    {
-        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(reader.velmoDirectory())));
-        reader.write(tokens);
-    }
     std::size_t requests() const { return transport->requests.size(); }
     static QStringList leftovers(const std::string& file)
     {
@@ -97,7 +92,7 @@ TEST_F(TokenCoordinatorTest, NothingToRenewGivesNothingAndANewerStoredSessionWin
     // Rotated behind the caller's back, in the app's store or the tool's file.
     store->tokens = session("access-1", nowMillis + 10);
     forBoth(app(session("access-0")), app(*store->tokens));
-    putCLITokens(session("access-1"));
+    reader.write(session("access-1"));
     forBoth(cli(session("access-0")), cli(session("access-1")));
     EXPECT_EQ(requests(), 0u);
     EXPECT_EQ(store->saves, 0);
@@ -137,7 +132,7 @@ TEST_F(TokenCoordinatorTest, SessionsInFilesAreRenewedUnderTheirLockIntoRoomTake
     for (const auto& [source, path, lock] : cases) {
         SCOPED_TRACE(path);
         const StoredTokens old = session("access-1", nowMillis + 1'000);
-        source == CredentialSource::app ? file->save(old) : putCLITokens(old);
+        source == CredentialSource::app ? file->save(old) : reader.write(old);
         // The spent refresh token must find room for its successor: else nothing is sent.
         const QByteArray before = readAll(path);
         std::optional<velmo::test::FileSizeLimit> disk(4096);
@@ -168,41 +163,35 @@ TEST_F(TokenCoordinatorTest, SessionsInFilesAreRenewedUnderTheirLockIntoRoomTake
     EXPECT_EQ(requests(), 2u);
 }
 
-TEST_F(TokenCoordinatorTest, IncompleteRepliesStoreNothing)
+TEST_F(TokenCoordinatorTest, FailuresStoreNothingAndOnlyRefusedGrantsAreCredentialProblems)
 {
     store->tokens = session("access-1");
-    for (const char* body : {
-             R"({"access_token":"access-2","expires_in":-1})", R"({"access_token":"access-2"})",
-             R"({"access_token":" \n\t","expires_in":3600})", R"({"access_token":"sk-live-1","expires_in":3600})",
-             R"({"access_token":"access-2","expires_in":1e308})", "<html>OK</html>",
-             // Control characters inside a token: refused in every header later.
-             R"({"access_token":"acc\u001b]0;x\u0007ess-2","expires_in":3600})",
-             R"({"access_token":"access-2","refresh_token":"re\r\nfresh-2","expires_in":3600})",
-             R"({"access_token":"access-2","refresh_token":"re\u0085fresh-2","expires_in":3600})" }) {
-        transport->respond(200, body);
-        EXPECT_EQ(renew(app(*store->tokens)).errorText(), "Clerk returned an incomplete refresh response") << body;
-    }
-    EXPECT_EQ(store->saves, 0);
-}
-
-TEST_F(TokenCoordinatorTest, RefusedGrantsAreCredentialProblemsOtherFailuresMayPass)
-{
-    store->tokens = session("access-1");
+    const std::string failed = "Session refresh failed: ", incomplete = "Clerk returned an incomplete refresh response";
     const struct {
         int status; // 0: the connection fails
         QByteArray body;
         std::string text;
         bool credentialProblem;
     } cases[] = {
-        { 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})", "Refresh token revoked", true },
-        { 401, R"({"error":"invalid_client"})", "invalid_client", true },
-        { 400, R"({"error":"invalid_request","error_description":"grant_type missing"})", "grant_type missing", false },
-        { 401, R"({"error":{"message":"token revoked"}})", "token revoked", false },
-        { 503, "", "service unavailable", false },
+        { 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})", failed + "Refresh token revoked", true },
+        { 401, R"({"error":"invalid_client"})", failed + "invalid_client", true },
+        { 400, R"({"error":"invalid_request","error_description":"grant_type missing"})", failed + "grant_type missing", false },
+        { 401, R"({"error":{"message":"token revoked"}})", failed + "token revoked", false },
+        { 503, "", failed + "service unavailable", false },
         // The provider's text reaches the terminal and the log: no escapes.
-        { 400, R"({"error":"invalid_grant","error_description":"gone\u001b]0;pwned\u0007\r\nX"})", "gone]0;pwnedX", true },
+        { 400, R"({"error":"invalid_grant","error_description":"gone\u001b]0;pwned\u0007\r\nX"})", failed + "gone]0;pwnedX", true },
         // Not retried: the next reply stays unused.
-        { 0, "Operation timed out", "Operation timed out", false },
+        { 0, "Operation timed out", failed + "Operation timed out", false },
+        { 200, R"({"access_token":"access-2","expires_in":-1})", incomplete, false },
+        { 200, R"({"access_token":"access-2"})", incomplete, false },
+        { 200, R"({"access_token":" \n\t","expires_in":3600})", incomplete, false },
+        { 200, R"({"access_token":"sk-live-1","expires_in":3600})", incomplete, false },
+        { 200, R"({"access_token":"access-2","expires_in":1e308})", incomplete, false },
+        { 200, "<html>OK</html>", incomplete, false },
+        // Control characters inside a token: refused in every header later.
+        { 200, R"({"access_token":"acc\u001b]0;x\u0007ess-2","expires_in":3600})", incomplete, false },
+        { 200, R"({"access_token":"access-2","refresh_token":"re\r\nfresh-2","expires_in":3600})", incomplete, false },
+        { 200, R"({"access_token":"access-2","refresh_token":"re\u0085fresh-2","expires_in":3600})", incomplete, false },
     };
     for (const auto& c : cases) {
         c.status ? transport->respond(c.status, c.body) : transport->failWith(NetworkError::Code::timedOut, c.body.toStdString());
@@ -210,7 +199,7 @@ TEST_F(TokenCoordinatorTest, RefusedGrantsAreCredentialProblemsOtherFailuresMayP
             renew(app(*store->tokens)).rethrow();
             ADD_FAILURE() << c.text;
         } catch (const TokenCoordinator::Error& error) {
-            EXPECT_EQ(error.what(), "Session refresh failed: " + c.text);
+            EXPECT_EQ(error.what(), c.text);
             EXPECT_EQ(error.isCredentialProblem(), c.credentialProblem) << c.text;
         }
     }
@@ -226,7 +215,7 @@ TEST_F(TokenCoordinatorTest, UnreadableStorageSendsNothing)
     store->failLoad = true;
     EXPECT_EQ(renew(app(session("access-1"))).errorText(),
         "Could not save the refreshed session: cannot read the Keychain session: The desktop keyring is locked");
-    putCLITokens(StoredTokens { .accessToken = "  sk-live-9" });
+    reader.write(StoredTokens { .accessToken = "  sk-live-9" });
     EXPECT_EQ(renew(cli(session("access-1"))).errorText(),
         "Could not save the refreshed session: cannot read ~/.velmo/tokens.json: velmo CLI is using an API key, not a sign-in; run `velmo login`");
     EXPECT_EQ(requests(), 0u);
