@@ -53,13 +53,8 @@ struct RealBrowser {
 
 TEST(BrowserSignIn, EndToEndAgainstTheStandInProvider)
 {
-    const struct {
-        const char* scenario;
-        nlohmann::json config;
-        bool saveFails;
-        std::string error; // "" for a stored session
-        int page;
-    } cases[] = {
+    // error: "" for a stored session
+    const struct { const char* scenario; nlohmann::json config; bool saveFails; std::string error; int page; } cases[] = {
         { "approved", { { "authorize", "approve" } }, false, "", 200 },
         { "denied", { { "authorize", "deny" } }, false, "Authorization failed: The user denied the request", 400 },
         { "cannot save", { { "authorize", "approve" } }, true, "keyring write refused", 200 },

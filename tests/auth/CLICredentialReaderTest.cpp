@@ -49,10 +49,7 @@ TEST_F(CLICredentialReaderTest, WhatTheFileHoldsOrIs)
     const std::string path = reader.tokensFile();
     const std::string elsewhere = home.filePath("dotfiles-tokens.json").toStdString();
     const auto text = [&](QByteArray json) { return [&path, json] { writeFile(path, json); }; };
-    const struct {
-        std::function<void()> make;
-        std::string expected;
-    } cases[] = {
+    const struct { std::function<void()> make; std::string expected; } cases[] = {
         { [] {}, "" },
         // A dangling symbolic link: nothing exists at the path.
         { [&] { ::symlink("gone.json", path.c_str()); }, "" },

@@ -11,13 +11,8 @@ TEST(CredentialResolverTest, AppSessionFirstThenTheCLIsAlsoWhenTheStoreFails)
 {
     const StoredTokens appSession { .accessToken = "app-token", .refreshToken = "r", .expiresAt = 1.7e12, .clientId = "c" };
     const QByteArray cliSession = R"({"accessToken":"cli-token","refreshToken":"r","clientId":"c"})";
-    const struct {
-        std::optional<StoredTokens> app;
-        bool storeFails;
-        QByteArray cliFile;
-        std::string token; // "" for no credential
-        CredentialSource source;
-    } cases[] = {
+    // token: "" for no credential
+    const struct { std::optional<StoredTokens> app; bool storeFails; QByteArray cliFile; std::string token; CredentialSource source; } cases[] = {
         { appSession, false, cliSession, "app-token", CredentialSource::app },
         { std::nullopt, false, cliSession, "cli-token", CredentialSource::cliTokens },
         // A record that is no session (an API key) gives way too.

@@ -77,12 +77,8 @@ TEST(OAuthLoginSession, ExpiryRefreshTokenAndClient)
 // which refuses anything else, in BrowserSignInTest.
 TEST(OAuthLoginRequests, FailuresCarryTheProvidersCleanedMessageAndAreNotRetried)
 {
-    const struct {
-        bool registration;
-        int status; // 0: the connection failed
-        QByteArray body;
-        std::string error;
-    } cases[] = {
+    // status 0: the connection failed
+    const struct { bool registration; int status; QByteArray body; std::string error; } cases[] = {
         { true, 400, R"({"error":"invalid_client_metadata","error_description":"bad redirect"})", "Client registration failed: invalid_client_metadata" },
         { true, 503, "", "Client registration failed: service unavailable" },
         { true, 200, R"({"client_id":42})", "Client registration failed: {\"client_id\":42}" },

@@ -79,13 +79,8 @@ TEST_F(SessionLockTest, HeldAndKeptFreshForTheBodyAndReleasedAfterEvenOnFailure)
 
 TEST_F(SessionLockTest, WhetherAndWhenAHeldLockIsTakenOver)
 {
-    const struct {
-        const char* situation;
-        std::function<void()> prepare;
-        std::chrono::milliseconds timeout;
-        bool taken;
-        std::chrono::milliseconds waitsAtLeast;
-    } cases[] = {
+    using ms = std::chrono::milliseconds;
+    const struct { const char* situation; std::function<void()> prepare; ms timeout; bool taken; ms waitsAtLeast; } cases[] = {
         { "fresh, nothing recorded", [&] { ::mkdir(lockPath.c_str(), 0700); }, 300ms, false, 0ms },
         { "31 s old", [&] { ::mkdir(lockPath.c_str(), 0700), backDate(lockPath, 31s); }, 5s, true, 0ms },
         // Stale only once more than 30 s old: waited on in 100 ms steps.

@@ -167,12 +167,8 @@ TEST_F(TokenCoordinatorTest, FailuresStoreNothingAndOnlyRefusedGrantsAreCredenti
 {
     store->tokens = session("access-1");
     const std::string failed = "Session refresh failed: ", incomplete = "Clerk returned an incomplete refresh response";
-    const struct {
-        int status; // 0: the connection fails
-        QByteArray body;
-        std::string text;
-        bool credentialProblem;
-    } cases[] = {
+    // status 0: the connection fails
+    const struct { int status; QByteArray body; std::string text; bool credentialProblem; } cases[] = {
         { 400, R"({"error":"invalid_grant","error_description":"Refresh token revoked"})", failed + "Refresh token revoked", true },
         { 401, R"({"error":"invalid_client"})", failed + "invalid_client", true },
         { 400, R"({"error":"invalid_request","error_description":"grant_type missing"})", failed + "grant_type missing", false },
