@@ -62,13 +62,8 @@ const StoredTokens sample { .accessToken = "access-1", .refreshToken = "refresh-
 
 class KeychainCredentialStoreTest : public testing::Test {
 protected:
-    void TearDown() override
-    {
-        try {
-            store.remove();
-        } catch (...) {
-        }
-    }
+    // Removed even when the test left the keyring locked (then nothing is removed).
+    void TearDown() override { secret_password_clear_sync(&testSchema, nullptr, nullptr, "service", testService, "account", account.c_str(), nullptr); }
     std::string account = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" + std::to_string(::getpid());
     KeychainCredentialStore store { testService, account };
 };
@@ -121,7 +116,6 @@ TEST(SessionStorageTest, KeyringIsChosenWhenTheBusHasASecretServiceAndRenewsUnde
 {
     ASSERT_TRUE(SessionStorage::secretServiceAvailable());
     const SessionStorage storage = SessionStorage::platformDefault();
-    EXPECT_EQ(storage.description, "Desktop keyring (Secret Service)");
     auto* keychain = dynamic_cast<KeychainCredentialStore*>(storage.store.get());
     ASSERT_TRUE(keychain);
     EXPECT_EQ(keychain->service(), "velmo-usage");

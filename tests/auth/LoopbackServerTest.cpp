@@ -92,17 +92,15 @@ TEST(LoopbackServerStart, RetriesOnFreshPortsOnLoopbackOnly)
     probe.close();
     auto busy = LoopbackServer::start(0, state);
     // Up to five fresh ports: the first free one is taken; else the fifth failure is reported.
-    const std::vector<int> busyFiveTimes { busy->port(), busy->port(), busy->port(), busy->port(), 70000 };
-    const std::vector<int> freeThird { busy->port(), busy->port(), freePort, 70000, 70000 };
+    std::vector<int> ports { busy->port(), busy->port(), busy->port(), busy->port(), 70000 };
     int calls = 0;
-    try {
-        LoopbackServer::start(state, 5, [&] { return busyFiveTimes.at(calls++); });
-        FAIL() << "started on a busy port";
-    } catch (const LoopbackServerError& error) {
-        EXPECT_EQ(error, LoopbackServerError::bindFailed("invalid port 70000"));
-    }
+    const auto next = [&] { return ports.at(calls++); };
+    // waitForTask gives the failure's text.
+    EXPECT_EQ(waitForTask([&]() -> QCoro::Task<int> { co_return LoopbackServer::start(state, 5, next)->port(); }()).errorText(),
+        LoopbackServerError::bindFailed("invalid port 70000").what());
+    ports = { busy->port(), busy->port(), freePort, 70000, 70000 };
     calls = 0;
-    auto server = LoopbackServer::start(state, 5, [&] { return freeThird.at(calls++); });
+    auto server = LoopbackServer::start(state, 5, next);
     EXPECT_EQ(std::pair(int(server->port()), calls), std::pair(freePort, 3));
     EXPECT_FALSE(RawClient(server->port(), "::1").connected());
     const auto random = LoopbackServer::start(state, 5);
@@ -201,7 +199,6 @@ TEST(LoopbackServerWait, EndsAtTheTimeoutTheDeadlineAndStop)
     auto wait = server->waitForCode(1h);
     server->stop();
     EXPECT_EQ(waitForTask(std::move(wait), 5s).errorText(), "Sign-in cancelled");
-    EXPECT_FALSE(server->isListening());
     EXPECT_EQ(waitForTask(server->waitForCode(1h), 5s).errorText(), "Sign-in cancelled");
     server->stop(); // idempotent
     // Destroying the server, or a stop token, ends a pending wait too.

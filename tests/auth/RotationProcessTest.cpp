@@ -23,12 +23,9 @@ namespace {
 std::string fileFault(const QString& path)
 {
     const std::string text = velmo::test::readAll(path.toStdString()).toStdString();
-    if (velmo::test::fileMode(path.toStdString()) != 0600)
-        return "mode " + std::to_string(velmo::test::fileMode(path.toStdString()));
-    if (text.empty() || text.back() != '\n')
-        return "no trailing newline: " + text;
     const auto json = nlohmann::json::parse(text, nullptr, false);
-    return json.is_object() && json.contains("accessToken") ? "" : "not a session: " + text;
+    const mode_t mode = velmo::test::fileMode(path.toStdString());
+    return mode == 0600 && text.ends_with('\n') && json.is_object() && json.contains("accessToken") ? "" : std::to_string(mode) + " " + text;
 }
 
 } // namespace
