@@ -82,7 +82,6 @@ TEST(BrowserSignIn, EndToEndAgainstTheStandInProvider)
         // The port is closed however the flow ended; only a saved session is announced.
         EXPECT_TRUE(velmo::test::refused(velmo::test::callbackPort(browser.opened)));
         EXPECT_EQ(announced, c.error.empty() ? 1 : 0);
-        EXPECT_EQ(store->tokens.has_value(), c.error.empty());
         EXPECT_EQ(server.counters()["registrations"], 1);
         if (!c.error.empty())
             continue;
