@@ -86,6 +86,7 @@ TEST(BrowserSignIn, EndToEndAgainstTheStandInProvider)
         if (!c.error.empty())
             continue;
         EXPECT_TRUE(browser.page.data.contains("<h1>Signed in</h1>"));
+        EXPECT_EQ(browser.page.header("Content-Type"), "text/html; charset=utf-8");
         // Logged masked, never whole.
         const QString token = QString::fromStdString(store->tokens->accessToken);
         EXPECT_EQ(log.count("browser sign-in complete, session " + token.left(4) + "\u2026" + token.right(4) + " stored", QtInfoMsg), 1);
