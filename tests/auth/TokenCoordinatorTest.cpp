@@ -225,12 +225,8 @@ TEST_F(TokenCoordinatorTest, DiskFillingUpDuringTheRequestLosesNothing)
     const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(small.c_str(), MNT_DETACH); });
     const CLICredentialReader onSmallDisk(small);
     onSmallDisk.write(session("access-1"));
-    transport->duringRequest = [&] {
-        const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
-        const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) { }
-        ::close(fd);
-    };
+    // More than the disk holds: written until it is full.
+    transport->duringRequest = [&] { velmo::test::writeFile(small + "/filler", QByteArray(512 * 1024, 'x')); };
     transport->respond(200, rotated);
     const TokenCoordinator coordinated = coordinator(store, onSmallDisk);
     auto outcome = waitForTask(coordinated.refreshIfNeeded(cli(session("access-1"))));
