@@ -44,11 +44,6 @@ DevServerProcess::~DevServerProcess()
     }
 }
 
-QUrl DevServerProcess::baseURL() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-}
-
 Json DevServerProcess::admin(const std::string& method, const std::string& path, const Json& body)
 {
     httplib::Client client("127.0.0.1", m_port);

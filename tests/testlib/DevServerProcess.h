@@ -39,7 +39,7 @@ public:
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT": the base URL of both the API and the identity provider.
-    QUrl baseURL() const;
+    QUrl baseURL() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     // POST /admin/session; `expiresIn` < 0 keeps the server's configured lifetime.
     Session issueSession(std::int64_t expiresIn = -1);
