@@ -36,14 +36,6 @@ DevServerProcess::DevServerProcess(const QStringList& extraArguments, std::chron
     m_port = static_cast<quint16>(port);
 }
 
-DevServerProcess::~DevServerProcess()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(10'000);
-    }
-}
-
 Json DevServerProcess::admin(const std::string& method, const std::string& path, const Json& body)
 {
     httplib::Client client("127.0.0.1", m_port);

@@ -32,7 +32,12 @@ public:
 
     explicit DevServerProcess(const QStringList& extraArguments = {},
         std::chrono::milliseconds startTimeout = std::chrono::seconds(20));
-    ~DevServerProcess();
+    // Both do nothing for a process that has ended.
+    ~DevServerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(10'000);
+    }
 
     DevServerProcess(const DevServerProcess&) = delete;
     DevServerProcess& operator=(const DevServerProcess&) = delete;
