@@ -28,8 +28,6 @@ TEST(StoredTokensTest, CredentialIsTrimmedAndKeepsRefreshDataOnlyWhole)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.tokens.credential(CredentialSource::app), c.expected) << c.tokens.accessToken;
-    EXPECT_TRUE((StoredTokens { .accessToken = "  sk-live-123\n" }.isAPIKey()));
-    EXPECT_FALSE((StoredTokens { .accessToken = "tok-sk-1" }.isAPIKey()));
 }
 
 TEST(StoredTokensTest, ExpiryIsInMillisecondsAndClamped)

@@ -23,12 +23,9 @@ namespace {
 std::string fileFault(const QString& path)
 {
     const std::string text = velmo::test::readAll(path.toStdString()).toStdString();
-    if (velmo::test::fileMode(path.toStdString()) != 0600)
-        return "mode " + std::to_string(velmo::test::fileMode(path.toStdString()));
-    if (text.empty() || text.back() != '\n')
-        return "no trailing newline: " + text;
     const auto json = nlohmann::json::parse(text, nullptr, false);
-    return json.is_object() && json.contains("accessToken") ? "" : "not a session: " + text;
+    const mode_t mode = velmo::test::fileMode(path.toStdString());
+    return mode == 0600 && text.ends_with('\n') && json.is_object() && json.contains("accessToken") ? "" : std::to_string(mode) + " " + text;
 }
 
 } // namespace
@@ -44,19 +41,17 @@ TEST(RotationProcessTest, ProcessesRenewingOneSessionNeverSpendARefreshTokenTwic
         SCOPED_TRACE(session);
         server.reset();
         velmo::test::ScratchDir scratch;
-        const QString velmoDir = scratch.filePath("home/.velmo");
-        const QString path = cli ? velmoDir + "/tokens.json" : scratch.filePath("data/VelmoUsage/session.json");
+        const QString path = cli ? scratch.filePath("home/.velmo/tokens.json") : scratch.filePath("data/VelmoUsage/session.json");
         ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()) && QDir().mkpath(scratch.filePath("config")));
         velmo::test::writeFile(path.toStdString(), QByteArray::fromStdString(server.issueSession().cliTokens.dump() + "\n"));
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", scratch.filePath("home"));
-        environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
-        environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
         // No session bus: the app keeps its session in the file.
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus"));
-        environment.insert("VELMO_API_URL", server.baseURL().toString());
-        environment.insert("VELMO_AUTH_URL", server.baseURL().toString());
+        for (const auto& [name, value] : std::initializer_list<std::pair<const char*, QString>> { { "HOME", scratch.filePath("home") },
+                 { "XDG_CONFIG_HOME", scratch.filePath("config") }, { "XDG_DATA_HOME", scratch.filePath("data") },
+                 { "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus") },
+                 { "VELMO_API_URL", server.baseURL().toString() }, { "VELMO_AUTH_URL", server.baseURL().toString() } })
+            environment.insert(name, value);
         // Readers that take no lock (every process resolving its credential)
         // must never find the file torn.
         std::string torn;

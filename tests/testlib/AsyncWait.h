@@ -74,10 +74,8 @@ TaskOutcome<T> waitForTask(QCoro::Task<T> task, std::chrono::milliseconds watchd
     QEventLoop loop;
     auto guard = detail::settle<T>(std::move(task), outcome, done, loop);
     if (!done) {
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(watchdog);
+        // Bound to the loop: the watchdog goes with it.
+        QTimer::singleShot(watchdog, &loop, &QEventLoop::quit);
         loop.exec();
         outcome.timedOut = !done;
     }

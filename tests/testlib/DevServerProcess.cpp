@@ -36,19 +36,6 @@ DevServerProcess::DevServerProcess(const QStringList& extraArguments, std::chron
     m_port = static_cast<quint16>(port);
 }
 
-DevServerProcess::~DevServerProcess()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(10'000);
-    }
-}
-
-QUrl DevServerProcess::baseURL() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
-}
-
 Json DevServerProcess::admin(const std::string& method, const std::string& path, const Json& body)
 {
     httplib::Client client("127.0.0.1", m_port);
@@ -82,13 +69,6 @@ void DevServerProcess::injectStatus(const std::string& endpoint, int status, int
     if (retryAfter >= 0)
         fault["retry_after"] = retryAfter;
     injectFault(fault);
-}
-
-std::int64_t DevServerProcess::revokeAccessTokens(bool refreshTokensToo)
-{
-    return admin("POST", "/admin/revoke", Json { { "refresh_tokens", refreshTokensToo } })
-        .at("revoked_access_tokens")
-        .get<std::int64_t>();
 }
 
 int DevServerProcess::stop()

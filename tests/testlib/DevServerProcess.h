@@ -32,14 +32,19 @@ public:
 
     explicit DevServerProcess(const QStringList& extraArguments = {},
         std::chrono::milliseconds startTimeout = std::chrono::seconds(20));
-    ~DevServerProcess();
+    // Both do nothing for a process that has ended.
+    ~DevServerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(10'000);
+    }
 
     DevServerProcess(const DevServerProcess&) = delete;
     DevServerProcess& operator=(const DevServerProcess&) = delete;
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT": the base URL of both the API and the identity provider.
-    QUrl baseURL() const;
+    QUrl baseURL() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     // POST /admin/session; `expiresIn` < 0 keeps the server's configured lifetime.
     Session issueSession(std::int64_t expiresIn = -1);
@@ -52,8 +57,6 @@ public:
     {
         admin("POST", "/admin/latency", { { "ms", ms }, { "endpoint", endpoint } });
     }
-    // Revokes every access token (and refresh token when asked); returns how many were live.
-    std::int64_t revokeAccessTokens(bool refreshTokensToo = false);
     // POST /admin/config, e.g. {"expires_in": 5}; returns the whole configuration.
     nlohmann::json setConfig(const nlohmann::json& config) { return admin("POST", "/admin/config", config); }
     // GET /admin/counters.

@@ -50,8 +50,6 @@ public:
     QCoro::Task<HTTPResponse> send(HTTPRequest request, std::stop_token stop) override
     {
         requests.push_back(request);
-        maxInFlight = std::max(maxInFlight, ++inFlight);
-        const std::shared_ptr<void> leaving(nullptr, [this](void*) { --inFlight; });
         if (duringRequest)
             duringRequest();
         if (latency.count() > 0)
@@ -88,10 +86,6 @@ public:
                         return value;
         return {};
     }
-    std::size_t requestsTo(const QString& path) const
-    {
-        return std::count_if(requests.begin(), requests.end(), [&](const HTTPRequest& r) { return r.url.path() == path; });
-    }
 
     std::deque<Entry> script;
     std::map<QString, std::deque<Entry>> routes;
@@ -102,8 +96,6 @@ public:
     // Before each answer: a hook, then a delay (so that overlapping requests would show).
     std::function<void()> duringRequest;
     std::chrono::milliseconds latency { 0 };
-    int inFlight = 0;
-    int maxInFlight = 0;
 };
 
 // Records back-off waits instead of sleeping; still honours cancellation.

@@ -13,23 +13,6 @@
 
 namespace velmo::test {
 
-ScratchDir::ScratchDir()
-{
-    EXPECT_TRUE(m_dir.isValid()) << "cannot create a scratch folder";
-}
-
-ScopedEnv::ScopedEnv(const char* name, const QString& value)
-    : m_name(name)
-    , m_saved(qgetenv(name))
-{
-    value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    m_saved.isNull() ? qunsetenv(m_name) : qputenv(m_name, m_saved);
-}
-
 mode_t fileMode(const QString& path)
 {
     struct stat info { };

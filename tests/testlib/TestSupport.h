@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 
 #include <ostream>
@@ -21,7 +23,7 @@ namespace velmo::test {
 // cannot be created.
 class ScratchDir {
 public:
-    ScratchDir();
+    ScratchDir() { EXPECT_TRUE(m_dir.isValid()) << "cannot create a scratch folder"; }
     QString path() const { return m_dir.path(); }
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
 
@@ -32,8 +34,13 @@ private:
 // Sets (or with a null value, unsets) an environment variable while alive.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const QString& value);
-    ~ScopedEnv();
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name)
+        , m_saved(qgetenv(name))
+    {
+        value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
+    }
+    ~ScopedEnv() { m_saved.isNull() ? qunsetenv(m_name) : qputenv(m_name, m_saved); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
