@@ -184,11 +184,17 @@ void StatusItemController::render()
     const QColor color = TrayIconImage::tint(m_appearance.colorRole, darkTray());
     const QString title = QString::fromStdString(m_appearance.title).trimmed();
     const auto& lines = m_appearance.tooltipLines;
-    if (m_sni) {
-        SNIPixmapList icon;
+    // The mark only changes with its colour: drawing it every minute was
+    // most of the idle item's CPU.
+    if (color != m_iconColor) {
+        m_iconColor = color;
+        m_sniIcon.clear();
         for (int size : sniIconSizes)
-            icon << SNIPixmap::fromImage(TrayIconImage::image(size, color));
-        m_sni->setIcon(icon);
+            m_sniIcon << SNIPixmap::fromImage(TrayIconImage::image(size, color));
+        m_trayIconImage = TrayIconImage::icon(color);
+    }
+    if (m_sni) {
+        m_sni->setIcon(m_sniIcon);
         m_sni->setToolTip(lines.empty() ? QString() : QString::fromStdString(lines.front()), joined(lines, 1));
         m_sni->setLabel(title, title);
     }
@@ -198,7 +204,7 @@ void StatusItemController::render()
         if (!title.isEmpty())
             first += QStringLiteral("  ") + title;
         const QString rest = joined(lines, 1);
-        m_trayIcon->setIcon(TrayIconImage::icon(color));
+        m_trayIcon->setIcon(m_trayIconImage);
         m_trayIcon->setToolTip(rest.isEmpty() ? first : first + QLatin1Char('\n') + rest);
     }
 }

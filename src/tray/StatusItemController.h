@@ -1,9 +1,12 @@
 #pragma once
 
+#include "DBusTypes.h"
 #include "StatusItemModel.h"
 #include "TrayMenu.h"
 
+#include <QColor>
 #include <QDBusConnection>
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -87,6 +90,10 @@ private:
     std::unique_ptr<QMenu> m_popupMenu;
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer m_ticker;
+    // The icon drawn for m_iconColor, for both kinds of tray.
+    QColor m_iconColor;
+    SNIPixmapList m_sniIcon;
+    QIcon m_trayIconImage;
     bool m_renderScheduled = false;
     bool m_chosenOnce = false;
 };

@@ -171,6 +171,12 @@ TEST_F(StatusNotifierTest, LabelToolTipAndIconFollowTheStore)
     // A signal sent by render() arrives before the answer to a later call.
     EXPECT_EQ(property<QString>("XAyatanaLabel"), balance);
     EXPECT_EQ(watcher.labels.size(), heard);
+    // An account that runs out tints the mark.
+    Snapshot empty = *container->store().snapshot();
+    empty.balance->accountBalance = empty.balance->availableBalance = MicrosUSD::zero;
+    container->store().setSnapshot(empty);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return property<SNIPixmapList>("IconPixmap").front().bytes != icon.front().bytes; }, timeoutMs));
 }
 
 TEST_F(StatusNotifierTest, ActivateTogglesThePanelNearThePoint)
