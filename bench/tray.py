@@ -14,7 +14,7 @@ import shutil
 import subprocess
 import time
 
-from velmo_bench import app_binary, cpu_ms, memory_note, minmed, rss_kb, stop_process, wakeups_during
+from velmo_bench import app_binary, idle_activity, memory_note, minmed, rss_kb, stop_process
 
 ITEM_INTERFACE = "org.kde.StatusNotifierItem"
 
@@ -129,9 +129,8 @@ def _measure(ctx, session, row):
             memory_note(process.pid))
 
         # Idle with the panel closed.
-        cpu = cpu_ms(process.pid)
-        wakeups = wakeups_during(process.pid, ctx.idle_minutes * 60) / ctx.idle_minutes
-        cpu_rate = (cpu_ms(process.pid) - cpu) / ctx.idle_minutes
+        switches, cpu = idle_activity(process.pid, ctx.idle_minutes * 60)
+        wakeups, cpu_rate = switches / ctx.idle_minutes, cpu / ctx.idle_minutes
         row("tray idle %g min: wake-ups/min" % ctx.idle_minutes, "%.1f" % wakeups, "≤ 2", wakeups <= 2)
         row("tray idle %g min: CPU ms/min" % ctx.idle_minutes, "%.1f ms" % cpu_rate, "≤ 5 ms", cpu_rate <= 5)
 

@@ -129,39 +129,39 @@ def memory_note(pid):
     return "anonymous %.1f MB, PSS %.1f MB" % (fields.get("Anonymous", 0), fields.get("Pss", 0))
 
 
-def thread_switches(pid):
-    """Voluntary plus involuntary switches per thread id: each one a wake-up."""
-    counts = {}
+def thread_activity(pid):
+    """Per thread id: (switches, CPU ns). Switches are voluntary plus
+    involuntary, each one a wake-up; CPU comes from schedstat, which counts
+    nanoseconds where utime/stime charge whole clock ticks to whoever runs
+    when one fires."""
+    out = {}
     for task in os.listdir("/proc/%d/task" % pid):
         try:
             with open("/proc/%d/task/%s/status" % (pid, task)) as f:
-                counts[task] = sum(int(line.split()[1]) for line in f
-                                   if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")))
-        except FileNotFoundError:
+                switches = sum(int(line.split()[1]) for line in f
+                               if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")))
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                cpu = int(f.read().split()[0])
+            out[task] = (switches, cpu)
+        except (FileNotFoundError, ProcessLookupError):
             pass
-    return counts
+    return out
 
 
-def wakeups_during(pid, seconds):
-    """Switches of every thread over `seconds`, sampled each second so that a
-    thread which ends meanwhile (Qt's pooled threads expire when idle) still
-    counts up to its last sample instead of taking its count with it."""
-    first = thread_switches(pid)
+def idle_activity(pid, seconds):
+    """Wake-ups and CPU ms of every thread over `seconds`, sampled each second
+    so that a thread which ends meanwhile (Qt's pooled threads expire when
+    idle) still counts up to its last sample instead of taking its count with
+    it. Threads born during the window count from zero."""
+    first = thread_activity(pid)
     last = dict(first)
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         time.sleep(min(1.0, max(0.0, deadline - time.monotonic())))
-        last.update(thread_switches(pid))
-    # Threads born during the window count from zero; the sampler's own reads
-    # do not wake the process.
-    return sum(count - first.get(tid, 0) for tid, count in last.items())
-
-
-def cpu_ms(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    ticks = int(fields[11]) + int(fields[12])  # utime, stime
-    return ticks * 1000.0 / os.sysconf("SC_CLK_TCK")
+        last.update(thread_activity(pid))
+    switches = sum(s - first.get(tid, (0, 0))[0] for tid, (s, _) in last.items())
+    cpu_ns = sum(c - first.get(tid, (0, 0))[1] for tid, (_, c) in last.items())
+    return switches, cpu_ns / 1e6
 
 
 def stop_process(process, timeout=12):
