@@ -66,15 +66,8 @@ public:
     }
     static Outcome finish(QProcess& process, int timeoutMs = watchdogMs)
     {
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished(watchdogMs);
-            ADD_FAILURE() << "velmo-usage did not finish in " << timeoutMs << " ms";
-            return {};
-        }
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        return { process.exitCode(), process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString() };
+        const velmo::test::ProcessResult result = velmo::test::finishProcess(process, timeoutMs);
+        return { result.exitCode, result.out.toStdString(), result.err.toStdString() };
     }
     Outcome run(const QStringList& arguments) const
     {

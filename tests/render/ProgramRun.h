@@ -1,7 +1,8 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QProcess>
-#include <gtest/gtest.h>
 
 // How a run of the real velmo-usage ended and what it said.
 struct ProgramRun {
@@ -23,13 +24,6 @@ inline ProgramRun runProgram(const QStringList& arguments, const QString& workin
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory);
     process.start(QStringLiteral(VELMO_USAGE_BINARY), arguments);
-    if (!process.waitForFinished(240'000)) {
-        process.kill();
-        process.waitForFinished(10'000);
-        ADD_FAILURE() << "velmo-usage did not finish";
-        return {};
-    }
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
+    const velmo::test::ProcessResult result = velmo::test::finishProcess(process, 240'000);
+    return { result.exitCode, QString::fromUtf8(result.out), QString::fromUtf8(result.err) };
 }

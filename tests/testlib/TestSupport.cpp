@@ -13,6 +13,18 @@
 
 namespace velmo::test {
 
+ProcessResult finishProcess(QProcess& process, int timeoutMs)
+{
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(10'000);
+        ADD_FAILURE() << process.program().toStdString() << " did not finish in " << timeoutMs << " ms";
+        return {};
+    }
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    return { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
 mode_t fileMode(const QString& path)
 {
     struct stat info { };

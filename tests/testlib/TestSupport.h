@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -60,6 +61,15 @@ inline void writeFile(const std::string& path, const QByteArray& bytes, mode_t m
 {
     writeFile(QString::fromStdString(path), bytes, mode);
 }
+
+// How a started child process ended and what it printed. One still running
+// after `timeoutMs` (a watchdog, not a timing assumption) is killed and fails
+// the test; so does a crash.
+struct ProcessResult {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+ProcessResult finishProcess(QProcess& process, int timeoutMs);
 
 // What a broken or hostile setup can leave where a regular file belongs.
 enum class Hostile { fifo, zeroDevice, randomDevice, folder };
