@@ -184,8 +184,8 @@ void StatusItemController::render()
     const QColor color = TrayIconImage::tint(m_appearance.colorRole, darkTray());
     const QString title = QString::fromStdString(m_appearance.title).trimmed();
     const auto& lines = m_appearance.tooltipLines;
-    // The mark only changes with its colour: drawing it every minute was
-    // most of the idle item's CPU.
+    // The mark only changes with its colour: drawn then, not on every
+    // minute's render.
     if (color != m_iconColor) {
         m_iconColor = color;
         m_sniIcon.clear();
